@@ -1,0 +1,60 @@
+#include "FactoryEnvironment.h"
+
+#include <algorithm>
+
+namespace LiveModule {
+
+namespace {
+
+// Replaces `path` by its part before the last separator; false when it has none.
+bool Cut(std::string& path) {
+    size_t last = path.rfind('/');
+    if (last == std::string::npos) return false;
+    path.erase(last);
+    return true;
+}
+
+// Builds of a module for one of these Qt versions run on a host with any other of the group.
+const std::vector<std::vector<std::string>> kInterchangeableQtTags = {
+    {"6_3_1_0", "6_4_1_0"},
+};
+
+}  // namespace
+
+FactoryDirectories DetectDirectories(const std::string& libraryPath, const std::string& localAppData) {
+    FactoryDirectories dirs;
+    std::string s = libraryPath;
+    if (!Cut(s)) return dirs;
+    dirs.factoryDir = s + "/";
+    if (!Cut(s) || !Cut(s)) return dirs;
+    dirs.modulesDir = s + "/";
+    if (!Cut(s)) return dirs;
+    dirs.configDir = s + "/config/";
+    dirs.logDir = s + "/logs/";
+    const std::string root = s;
+    if (!Cut(s)) return dirs;
+    size_t k = s.rfind('/');
+    if (k == std::string::npos) return dirs;
+    dirs.tempDir = localAppData + "/Temp" + root.substr(k) + "/";
+    return dirs;
+}
+
+std::vector<std::string> QtVersionTags(const std::string& hostTag) {
+    std::vector<std::string> tags{hostTag};
+    for (const auto& group : kInterchangeableQtTags) {
+        if (std::find(group.begin(), group.end(), hostTag) == group.end()) continue;
+        for (const std::string& partner : group) {
+            if (partner != hostTag) tags.push_back(partner);
+        }
+        break;
+    }
+    return tags;
+}
+
+std::string QtTagFromVersion(const std::string& version) {
+    std::string tag = version;
+    std::replace(tag.begin(), tag.end(), '.', '_');
+    return tag;
+}
+
+}  // namespace LiveModule

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace LiveModule {
+
+// One module as the catalogue lists it, as recorded locally, and as queued for download. Two records
+// denote the same module when their names are equal (exact, case-sensitive).
+struct ModuleRecord {
+    int32_t order = 0;             // load position (zorder)
+    int32_t version = 0;           // package version ("resver")
+    int32_t requiredVersion = 0;   // installed versions below it are replaced
+    bool disabled = false;
+    bool hotUpdateEnabled = false;
+    bool preinstall = true;        // may be installed while the host runs
+    std::string name;              // package, folder and library base name
+    std::string moduleName;        // display name
+    std::string packageUrl;
+    std::string updateTips;
+    std::string appVersion;        // lowest host version the module accepts
+    int32_t moduleType = 0;
+    int32_t identify = 0;
+};
+
+// The factory's own record and package are known by this name.
+constexpr const char* kFactoryModuleName = "LiveModuleFactory";
+
+}  // namespace LiveModule

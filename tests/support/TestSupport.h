@@ -1,0 +1,88 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CatalogueServer.h"
+#include "LiveModule/LiveModuleExports.h"
+
+// Shared pieces of the test programs: real folders, real installation trees, the real factory library
+// loaded with the platform loader, and the journal that test modules report their calls to.
+namespace lmtest {
+
+// Calls test modules received, as "<id>:<call>", in order.
+std::vector<std::string> Journal();
+void ClearJournal();
+// Journal entries that start with the given prefix, in order.
+std::vector<std::string> JournalOf(const std::string& prefix);
+
+// A fresh folder under the system's temporary folder, removed with its contents at the end.
+class TempDir {
+public:
+    explicit TempDir(const std::string& stem = "lmtest");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return dir; }
+
+private:
+    std::string dir;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// Path of a module library built by the test tree for the given variant name.
+std::string BuiltModule(const std::string& variant);
+
+// root/modules/LiveModuleFactory/64bit/ holding copies of the built factory, log library and copy
+// program. Every folder string ends with "/".
+class InstallationTree {
+public:
+    // under: the folder to build the tree in (created when missing).
+    explicit InstallationTree(const std::string& under, bool withLogLibrary = true);
+    std::string root, modulesDir, factoryDir, factoryPath, logDir;
+
+    // Installs a built test module variant as package `folder` with the library for `tag`.
+    void AddPackage(const std::string& folder, const std::string& variant, const std::string& tag = "6_3_1_0") const;
+    // Every log file of the tree, concatenated.
+    std::string Log() const;
+};
+
+// The tree's factory library, opened with dlopen and closed at the end.
+class FactoryLibrary {
+public:
+    explicit FactoryLibrary(const std::string& path);
+    ~FactoryLibrary();
+    FactoryLibrary(const FactoryLibrary&) = delete;
+    FactoryLibrary& operator=(const FactoryLibrary&) = delete;
+
+    LiveModule::ILiveModuleFactory* Load(int env, int* error);
+    void Unload(LiveModule::ILiveModuleFactory* factory);
+    void* handle() const { return library; }
+
+private:
+    void* library = nullptr;
+    LoadLiveModuleFactoryFunc load = nullptr;
+    UnloadLiveModuleFactoryFunc unload = nullptr;
+};
+
+// The catalogue answer that lists only the factory, at the version nobody needs to download.
+std::string FactoryOnlyManifest();
+
+// Port of the catalogue server for an environment (0, 1, 2), or 0 when it is not on loopback.
+int CataloguePort(int env);
+
+// A catalogue server on the environment's port, serving `manifest` and packages from `packagesDir`.
+// Null (and the test skipped) when the environment's server is not on loopback.
+std::unique_ptr<LiveModule::tools::CatalogueServer> StartCatalogue(
+    int env, const std::string& manifest = FactoryOnlyManifest(), const std::string& packagesDir = ".");
+
+// Runs the calling thread's main context: the host's UI loop in these tests.
+void PumpFor(int milliseconds);
+bool PumpUntil(const std::function<bool()>& done, int timeoutMilliseconds);
+
+}  // namespace lmtest

@@ -1,0 +1,177 @@
+#include "CatalogueServer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+namespace LiveModule::tools {
+
+namespace {
+
+constexpr size_t kChunk = 16384;
+
+std::string ReadWholeFile(const std::string& path, bool& ok) {
+    std::ifstream in(path, std::ios::binary);
+    ok = static_cast<bool>(in);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+void Wait(int milliseconds) {
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Announces `body` in full but sends only its first half, then drops the connection.
+void SendTruncated(httplib::Response& response, std::string body, const char* type) {
+    const size_t length = body.size();
+    auto shared = std::make_shared<std::string>(std::move(body));
+    response.set_content_provider(length, type, [shared](size_t offset, size_t, httplib::DataSink& sink) {
+        const size_t half = shared->size() / 2;
+        if (offset < half) sink.write(shared->data() + offset, half - offset);
+        return false;
+    });
+}
+
+}  // namespace
+
+CatalogueServer::CatalogueServer(int port, std::string packagesDir)
+    : port(port), packagesDir(std::move(packagesDir)), server(std::make_unique<httplib::Server>()) {
+    // Enough workers that concurrent downloads and probes never wait for one another.
+    server->new_task_queue = [] { return new httplib::ThreadPool(32); };  // httplib takes ownership
+    server->Get("/orbit/pcPlugin/getPlugins", [this](const httplib::Request&, httplib::Response& response) {
+        ServeCatalogue(response);
+    });
+    server->Get(R"(/packages/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
+        ServePackage(request, response);
+    });
+}
+
+CatalogueServer::~CatalogueServer() {
+    Stop();
+}
+
+bool CatalogueServer::Start() {
+    if (!server->bind_to_port("127.0.0.1", port)) return false;
+    listener = std::thread([this] { server->listen_after_bind(); });
+    server->wait_until_ready();
+    return true;
+}
+
+void CatalogueServer::Stop() {
+    if (!listener.joinable()) return;
+    server->stop();
+    listener.join();
+}
+
+void CatalogueServer::SetManifestText(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    manifestText = text;
+    manifestFile.clear();
+}
+
+void CatalogueServer::SetManifestFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock);
+    manifestFile = path;
+}
+
+void CatalogueServer::SetFaults(const ServerFaults& newFaults) {
+    std::lock_guard<std::mutex> guard(lock);
+    faults = newFaults;
+}
+
+std::string CatalogueServer::BaseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
+int CatalogueServer::PackageRequests(const std::string& file) const {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = packageRequests.find(file);
+    return it == packageRequests.end() ? 0 : it->second;
+}
+
+int CatalogueServer::TotalPackageRequests() const {
+    std::lock_guard<std::mutex> guard(lock);
+    int total = 0;
+    for (const auto& [file, count] : packageRequests) total += count;
+    return total;
+}
+
+std::string CatalogueServer::CatalogueText() const {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        text = manifestText;
+        if (!manifestFile.empty()) {
+            bool ok = false;
+            text = ReadWholeFile(manifestFile, ok);
+        }
+    }
+    const std::string base = BaseUrl();
+    for (size_t at = text.find("{base}"); at != std::string::npos; at = text.find("{base}", at + base.size())) {
+        text.replace(at, 6, base);
+    }
+    return text;
+}
+
+void CatalogueServer::ServeCatalogue(httplib::Response& response) {
+    ++catalogueRequests;
+    ServerFaults now;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        now = faults;
+    }
+    Wait(now.catalogueDelayMs);
+    std::string body = now.catalogueOverride ? now.catalogueBody : CatalogueText();
+    response.status = now.catalogueStatus;
+    if (now.truncateCatalogue) {
+        SendTruncated(response, std::move(body), "application/json");
+        return;
+    }
+    response.set_content(body, "application/json");
+}
+
+void CatalogueServer::ServePackage(const httplib::Request& request, httplib::Response& response) {
+    const std::string file = request.matches[1];
+    ServerFaults now;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        now = faults;
+        // The length probe is a HEAD request; only transfers count as downloads.
+        if (request.method == "GET") ++packageRequests[file];
+    }
+    bool ok = false;
+    std::string body = ReadWholeFile(packagesDir + "/" + file, ok);
+    if (!ok || file.find("..") != std::string::npos) {
+        response.status = 404;
+        return;
+    }
+    Wait(now.packageDelayMs);
+    response.status = now.packageStatus;
+    if (now.truncatePackages) {
+        SendTruncated(response, std::move(body), "application/zip");
+        return;
+    }
+    const bool counted = request.method == "GET";
+    if (counted) {
+        int current = ++concurrentPackages;
+        int seen = maxConcurrentPackages.load();
+        while (current > seen && !maxConcurrentPackages.compare_exchange_weak(seen, current)) {
+        }
+    }
+    auto shared = std::make_shared<std::string>(std::move(body));
+    const int chunkDelay = now.packageChunkDelayMs;
+    response.set_content_provider(
+        shared->size(), "application/zip",
+        [shared, chunkDelay](size_t offset, size_t, httplib::DataSink& sink) {
+            Wait(chunkDelay);
+            const size_t length = std::min(kChunk, shared->size() - offset);
+            return sink.write(shared->data() + offset, length);
+        },
+        [this, counted](bool) {
+            if (counted) --concurrentPackages;
+        });
+}
+
+}  // namespace LiveModule::tools

@@ -1,0 +1,99 @@
+// lm-host: stands in for the streaming application and its front-end plug-in. Loads the factory,
+// runs the UI loop, and on SIGINT, SIGTERM or the end of --run-for sends the exit event, unloads the
+// factory and exits 0. A failed start prints the error code and exits 2.
+#include <dlfcn.h>
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "HostFrontend.h"
+#include "LiveModule/LiveModuleExports.h"
+#include "platform/FrontendApi.h"
+
+namespace {
+
+struct Options {
+    std::string factory;
+    int env = 0;
+    double runFor = -1;  // seconds; negative runs until a signal
+    std::string hostVersion = "30.0.0";
+    std::string qtVersion = "6.3.1";
+};
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: lm-host --factory PATH [--env N] [--run-for SECONDS] [--host-version V] [--qt-version V]\n"
+                 "  An empty --host-version or --qt-version makes the host report none.\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string flag = argv[i];
+        if (i + 1 >= argc) return false;
+        std::string value = argv[++i];
+        if (flag == "--factory") options.factory = value;
+        else if (flag == "--env") options.env = std::atoi(value.c_str());
+        else if (flag == "--run-for") options.runFor = std::atof(value.c_str());
+        else if (flag == "--host-version") options.hostVersion = value;
+        else if (flag == "--qt-version") options.qtVersion = value;
+        else return false;
+    }
+    return !options.factory.empty();
+}
+
+gboolean Quit(gpointer loop) {
+    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return 64;
+    }
+    LiveModule::host::SetHostVersion(options.hostVersion);
+    LiveModule::host::SetQtVersion(options.qtVersion);
+
+    void* library = dlopen(options.factory.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        std::fprintf(stderr, "lm-host: cannot load %s: %s\n", options.factory.c_str(), dlerror());
+        return 2;
+    }
+    auto load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
+    auto unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(dlsym(library, "UnloadLiveModuleFactory"));
+    if (!load || !unload) {
+        std::fprintf(stderr, "lm-host: %s lacks the factory exports\n", options.factory.c_str());
+        return 2;
+    }
+
+    int error = 0;
+    LiveModule::ILiveModuleFactory* factory = load(options.env, nullptr, &error);
+    if (!factory) {
+        std::printf("LoadLiveModuleFactory failed: error %d\n", error);
+        return 2;
+    }
+    std::printf("lm-host: factory started (env %d, host %s, Qt %s)\n", options.env, factory->GetHostVersion(),
+                factory->GetQtVersion());
+    std::fflush(stdout);
+
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_unix_signal_add(SIGINT, Quit, loop);
+    g_unix_signal_add(SIGTERM, Quit, loop);
+    if (options.runFor >= 0) g_timeout_add(static_cast<guint>(options.runFor * 1000), Quit, loop);
+    g_main_loop_run(loop);
+    g_main_loop_unref(loop);
+
+    LiveModule::host::FireFrontendEvent(LiveModule::platform::kFrontendEventExit);
+    unload(factory);
+    std::printf("lm-host: factory unloaded, exiting\n");
+    return 0;
+}
