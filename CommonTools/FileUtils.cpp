@@ -1,0 +1,90 @@
+#include "FileUtils.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/VersionResource.h"
+
+namespace LiveModule {
+namespace {
+
+std::string Join(const std::string& directory, const std::string& name) {
+    return directory + "/" + name;
+}
+
+bool IsDotEntry(const std::string& name) {
+    return name == "." || name == "..";
+}
+
+bool IsHexText(const std::string& text) {
+    return text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+// The sub-block "llllcccc\" of the first translation entry: language, then code page, each as
+// four lower-case hex digits. Empty when the resource has no usable translation.
+std::string TranslationSubBlock(const std::map<std::string, std::string>& values) {
+    const auto translation = values.find("\\VarFileInfo\\Translation");
+    if (translation == values.end() || translation->second.size() < 8) return {};
+    const std::string language = translation->second.substr(0, 4);
+    const std::string codePage = translation->second.substr(4, 4);
+    if (!IsHexText(language) || !IsHexText(codePage)) return {};
+    char subBlock[16];
+    std::snprintf(subBlock, sizeof subBlock, "%04lx%04lx\\", std::strtoul(language.c_str(), nullptr, 16),
+                  std::strtoul(codePage.c_str(), nullptr, 16));
+    return subBlock;
+}
+
+}  // namespace
+
+bool CreateDir(const std::string& path) {
+    return platform::MakeDirectory(path);
+}
+
+bool PathExists(const std::string& path) {
+    return platform::Exists(path);
+}
+
+bool CopyDir(const std::string& src, const std::string& dst, bool overwrite) {
+    if (!platform::Exists(dst) && !platform::MakeDirectory(dst)) return false;
+    std::vector<platform::DirEntry> entries;
+    if (!platform::ListDirectory(src, entries)) return false;
+    bool ok = true;
+    for (const platform::DirEntry& entry : entries) {
+        if (!entry.isDirectory) {
+            ok = platform::CopySingleFile(Join(src, entry.name), Join(dst, entry.name), !overwrite) && ok;
+        } else if (!IsDotEntry(entry.name)) {
+            ok = CopyDir(Join(src, entry.name), Join(dst, entry.name), overwrite) && ok;
+        }
+    }
+    return ok;
+}
+
+bool DeleteDir(const std::string& path) {
+    if (!platform::Exists(path)) return true;
+    std::vector<platform::DirEntry> entries;
+    if (!platform::ListDirectory(path, entries)) return false;
+    bool ok = true;
+    for (const platform::DirEntry& entry : entries) {
+        if (!entry.isDirectory) {
+            ok = platform::RemoveFile(Join(path, entry.name)) && ok;
+        } else if (!IsDotEntry(entry.name)) {
+            ok = DeleteDir(Join(path, entry.name)) && ok;
+        }
+    }
+    return platform::RemoveEmptyDirectory(path) && ok;
+}
+
+std::string GetFileProductVersion(const std::string& path) {
+    std::map<std::string, std::string> values;
+    if (!platform::ReadVersionResource(path, values)) return {};
+    const std::string subBlock = TranslationSubBlock(values);
+    // Without a sub-block the key names no string table, so nothing can be found.
+    if (subBlock.empty()) return {};
+    const auto version = values.find("\\StringFileInfo\\" + subBlock + "ProductVersion");
+    return version == values.end() ? std::string() : version->second;
+}
+
+}  // namespace LiveModule

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+// Directory helpers and the product-version reader. Paths are ANSI text, used as given; child
+// paths are joined with "/". Nothing here throws or logs: failures show as false or empty text.
+// Two calls working on the same tree at once are not coordinated.
+namespace LiveModule {
+
+// Creates the last path component only: false if it exists already or its parent is missing.
+bool CreateDir(const std::string& path);
+
+// True when a file or directory exists at `path`.
+bool PathExists(const std::string& path);
+
+// Copies the tree under `src` into `dst`, creating `dst` first if it is missing (even when `src`
+// cannot be listed). Without `overwrite` an existing file in `dst` is left as it is and counts as
+// a failure. A failed entry does not stop the copy; the result is true only if every entry was
+// copied. Links are not copied as links: a link to a file gives a copy of that file, a link to a
+// directory is never entered and counts as a failed entry.
+bool CopyDir(const std::string& src, const std::string& dst, bool overwrite);
+
+// Deletes the tree at `path`; true when it is gone, and also when it never existed. A failed entry
+// does not stop the walk, and removal of `path` itself is still attempted. Links inside the tree
+// are removed themselves, their targets are never touched.
+bool DeleteDir(const std::string& path);
+
+// The "ProductVersion" text of the file's version resource, exactly as stored, or empty text when
+// the file has none, or no translation entry to find it by.
+std::string GetFileProductVersion(const std::string& path);
+
+}  // namespace LiveModule

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The file-system primitives the file helpers are built from. Paths are narrow ANSI text and are
+// passed on as given. No call throws; each reports failure as false.
+namespace LiveModule::platform {
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory;  // a real directory; false for a link, even one to a directory
+};
+
+// Creates the last component of `path` only. False if it exists or its parent is missing.
+bool MakeDirectory(const std::string& path);
+
+// True when something exists at `path`.
+bool Exists(const std::string& path);
+
+// The entries of a directory, "." and ".." included, in the order the file system gives them.
+bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries);
+
+// Copies one file's content, permission bits and modification time. With `failIfExists` an
+// existing destination makes it fail; otherwise the destination is replaced.
+bool CopySingleFile(const std::string& from, const std::string& to, bool failIfExists);
+
+// Removes one file; a link is removed itself, never its target.
+bool RemoveFile(const std::string& path);
+
+bool RemoveEmptyDirectory(const std::string& path);
+
+}  // namespace LiveModule::platform

@@ -1,0 +1,130 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace LiveModule::platform {
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Reports what close itself reports: on some file systems the last write errors show here.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool CopyContent(int from, int to) {
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t got = read(from, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(got))) return false;
+    }
+}
+
+}  // namespace
+
+bool MakeDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0;
+}
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) {
+    entries.clear();
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
+    if (!dir) return false;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir.get());
+        if (entry == nullptr) return errno == 0;
+        // Only a real directory counts as one, so the tree walks never pass through a link.
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            isDirectory = fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISDIR(info.st_mode);
+        }
+        entries.push_back({entry->d_name, isDirectory});
+    }
+}
+
+bool CopySingleFile(const std::string& from, const std::string& to, bool failIfExists) {
+    // A link is followed and its target's content copied, as CopyFile does. Only regular files
+    // are copied: O_NONBLOCK keeps a FIFO from stalling the open, and a directory fails below.
+    Descriptor source(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info;
+    if (!source.valid() || fstat(source.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+
+    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST && !failIfExists) fd = open(to.c_str(), O_WRONLY | O_CLOEXEC);
+    Descriptor target(fd);
+    if (!target.valid()) return false;
+
+    struct stat existing;
+    bool ok = fstat(target.get(), &existing) == 0;
+    // Copying a file onto itself would truncate it first.
+    ok = ok && !(existing.st_dev == info.st_dev && existing.st_ino == info.st_ino);
+    ok = ok && (created || ftruncate(target.get(), 0) == 0);
+    ok = ok && CopyContent(source.get(), target.get());
+    // Permission bits stand in for the attributes CopyFile carries over; ownership is not copied,
+    // so neither are the set-id bits.
+    ok = ok && fchmod(target.get(), info.st_mode & 0777) == 0;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+    ok = ok && futimens(target.get(), times) == 0;
+    ok = target.Close() && ok;
+    if (!ok && created) unlink(to.c_str());
+    return ok;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return rmdir(path.c_str()) == 0;
+}
+
+}  // namespace LiveModule::platform
