@@ -30,7 +30,9 @@ void LiveModuleFactory::DeployHostDependencies() {
     if (last == std::string::npos) return;
     const std::string hostDir = executable.substr(0, last);
 
-    for (const platform::DirectoryEntry& item : platform::ListDirectory(source)) {
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(source, entries);
+    for (const platform::DirEntry& item : entries) {
         if (!item.isRegularFile || item.name.empty() || item.name == "." || item.name == "..") continue;
         const std::string src = source + item.name;
         const std::string dst = hostDir + "/" + item.name;

@@ -9,7 +9,9 @@ namespace {
 // thread well defined.
 std::atomic<InitilizeLogFunc> g_initilizeLog{nullptr};
 std::atomic<UnInitilizeLogFunc> g_unInitilizeLog{nullptr};
-std::atomic<DoLogFunc> g_doLog{nullptr};
+// Stored without the format attribute, which a template argument cannot carry.
+using StoredDoLog = void (*)(int level, const char* format, ...);
+std::atomic<StoredDoLog> g_doLog{nullptr};
 // Number of factories holding a reference to the log library.
 std::atomic<int> g_libraryUsers{0};
 
@@ -34,7 +36,7 @@ void LoadLogLibrary(const std::string& factoryDir, const std::string& logDir, pl
     if (!handle) return;
     auto initilize = reinterpret_cast<InitilizeLogFunc>(platform::GetLibrarySymbol(handle, "InitilizeLog"));
     auto unInitilize = reinterpret_cast<UnInitilizeLogFunc>(platform::GetLibrarySymbol(handle, "UnInitilizeLog"));
-    auto doLog = reinterpret_cast<DoLogFunc>(platform::GetLibrarySymbol(handle, "DoLog"));
+    auto doLog = reinterpret_cast<StoredDoLog>(platform::GetLibrarySymbol(handle, "DoLog"));
     if (!initilize || !unInitilize || !doLog) {
         platform::FreeLibrary(handle);
         handle = nullptr;
@@ -57,7 +59,7 @@ void ReleaseLogLibrary(platform::LibraryHandle& handle) {
 }
 
 void LogText(int level, const std::string& line) {
-    if (DoLogFunc log = g_doLog.load()) log(level, "%s", line.c_str());
+    if (DoLogFunc log = LogEntry()) log(level, "%s", line.c_str());
 }
 
 }  // namespace LiveModule

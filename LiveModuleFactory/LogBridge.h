@@ -10,7 +10,8 @@ namespace LiveModule {
 // LogFormat or LogText, which drop the line while the library is not loaded.
 using InitilizeLogFunc = void (*)(const char* logDirectory, const char* second);
 using UnInitilizeLogFunc = void (*)();
-using DoLogFunc = void (*)(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+typedef void DoLogSignature(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+using DoLogFunc = DoLogSignature*;
 
 constexpr int kLogInfo = 1;
 constexpr int kLogError = 2;

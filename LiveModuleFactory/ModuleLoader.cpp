@@ -23,7 +23,9 @@ std::string LiveModuleFactory::LibraryCandidate(const std::string& folder, const
 
 void LiveModuleFactory::LoadAllModules() {
     if (modulesDir.empty()) return;
-    for (const platform::DirectoryEntry& item : platform::ListDirectory(modulesDir)) {
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(modulesDir, entries);
+    for (const platform::DirEntry& item : entries) {
         const std::string& name = item.name;
         if (!item.isDirectory || IsSpecialName(name) || name == kFactoryModuleName) continue;
         const std::string folder = modulesDir + name;

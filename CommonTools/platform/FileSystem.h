@@ -9,7 +9,8 @@ namespace LiveModule::platform {
 
 struct DirEntry {
     std::string name;
-    bool isDirectory;  // a real directory; false for a link, even one to a directory
+    bool isDirectory;    // a real directory; false for a link, even one to a directory
+    bool isRegularFile;  // a plain file; false for a link, a directory or a device
 };
 
 // Creates the last component of `path` only. False if it exists or its parent is missing.

@@ -53,9 +53,9 @@ CatalogueServer::~CatalogueServer() {
 }
 
 bool CatalogueServer::Start() {
+    // Bound and listening from here: connections wait in the backlog until the loop accepts them.
     if (!server->bind_to_port("127.0.0.1", port)) return false;
     listener = std::thread([this] { server->listen_after_bind(); });
-    server->wait_until_ready();
     return true;
 }
 

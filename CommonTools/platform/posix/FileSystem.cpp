@@ -81,12 +81,14 @@ bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) {
         if (entry == nullptr) return errno == 0;
         // Only a real directory counts as one, so the tree walks never pass through a link.
         bool isDirectory = entry->d_type == DT_DIR;
+        bool isRegularFile = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN) {
             struct stat info;
-            isDirectory = fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          S_ISDIR(info.st_mode);
+            const bool known = fstatat(dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+            isDirectory = known && S_ISDIR(info.st_mode);
+            isRegularFile = known && S_ISREG(info.st_mode);
         }
-        entries.push_back({entry->d_name, isDirectory});
+        entries.push_back({entry->d_name, isDirectory, isRegularFile});
     }
 }
 
