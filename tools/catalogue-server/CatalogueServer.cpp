@@ -56,6 +56,8 @@ bool CatalogueServer::Start() {
     // Bound and listening from here: connections wait in the backlog until the loop accepts them.
     if (!server->bind_to_port("127.0.0.1", port)) return false;
     listener = std::thread([this] { server->listen_after_bind(); });
+    // stop() is a no-op until the accept loop runs, so a Stop right after Start must not come earlier.
+    while (!server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

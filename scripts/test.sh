@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test three ways: a normal build, one under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the network service's tests under
+# ThreadSanitizer. Exit status 0 only when all pass.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=${JOBS:-$(nproc)}
+# Test builds point every catalogue server at loopback ports that the tests serve.
+common=(-DLIVEMODULE_TEST_HOOKS=ON
+        -DLIVEMODULE_CATALOGUE_URL_DEFAULT=http://127.0.0.1:18600/
+        -DLIVEMODULE_CATALOGUE_URL_ALT1=http://127.0.0.1:18601/
+        -DLIVEMODULE_CATALOGUE_URL_ALT2=http://127.0.0.1:18602/)
+
+run() {  # name, extra cmake flags..., -- ctest flags...
+  local name=$1; shift
+  local cmake_flags=() ctest_flags=()
+  while [[ $# -gt 0 && $1 != -- ]]; do cmake_flags+=("$1"); shift; done
+  [[ $# -gt 0 ]] && shift
+  ctest_flags=("$@")
+  echo "=== $name build"
+  cmake -S . -B "build/$name" "${common[@]}" "${cmake_flags[@]}" > "build/$name.configure.log"
+  cmake --build "build/$name" -j "$jobs" > "build/$name.build.log" || { tail -50 "build/$name.build.log"; return 1; }
+  echo "=== $name tests"
+  (cd "build/$name" && ctest --output-on-failure -j "$jobs" "${ctest_flags[@]}")
+}
+
+mkdir -p build
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run asan -DCMAKE_BUILD_TYPE=Debug -DLIVEMODULE_SANITIZE=address,undefined
+run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread -- -L tsan
+echo "=== all tests passed"
