@@ -19,6 +19,12 @@ bool MakeDirectory(const std::string& path);
 // True when something exists at `path`.
 bool Exists(const std::string& path);
 
+// True when `path` is a directory, or a link that leads to one.
+bool IsDirectory(const std::string& path);
+
+// True when `path` itself is a symbolic link, whatever it points at.
+bool IsLink(const std::string& path);
+
 // The entries of a directory, "." and ".." included, in the order the file system gives them.
 bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries);
 

@@ -26,4 +26,10 @@ struct ModuleRecord {
 // The factory's own record and package are known by this name.
 constexpr const char* kFactoryModuleName = "LiveModuleFactory";
 
+// A name that is one folder level: not empty, not "." or "..", without "/" or "\". The updater's
+// folder operations refuse any other name, so no record can reach outside the modules folder.
+inline bool IsPlainModuleName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+}
+
 }  // namespace LiveModule

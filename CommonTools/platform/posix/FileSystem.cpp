@@ -71,6 +71,16 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
+bool IsDirectory(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsLink(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) {
     entries.clear();
     const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));

@@ -1,0 +1,114 @@
+// Packages in the staging folder: installation, the factory's own package, removal and clean-up.
+#include <vector>
+
+#include "FileUtils.h"
+#include "LogBridge.h"
+#include "platform/FileSystem.h"
+#include "updater/LiveModuleUpdater.h"
+#include "updater/ZipExtractor.h"
+
+namespace LiveModule {
+
+namespace {
+
+constexpr const char* kWebPluginsFolder = "WebPlugins";
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+bool LiveModuleUpdater::InstallModule(const std::string& name) {
+    if (modulesDir.empty() || !IsPlainModuleName(name)) return false;
+    const std::string package = stagingDir + name + ".zip";
+    const std::string extracted = stagingDir + name;
+    std::string target = modulesDir + name;
+    if (!PathExists(package)) return false;
+    LM_LOG(kLogInfo, "[LiveModuleUpdater] Start install module {name: %s}", name.c_str());
+
+    bool installed = false;
+    std::string error;
+    if (!UnzipPackage(package, stagingDir)) {
+        error = "[LiveModuleUpdater] Unzip module packet failed {path: " + package + "}";
+    } else {
+        if (PathExists(extracted + "/" + name + ".webdll")) {
+            const std::string webPlugins = modulesDir + kWebPluginsFolder + "/";
+            if (!PathExists(webPlugins)) CreateDir(webPlugins);
+            target = webPlugins + name;
+        }
+        if (!DeleteDir(target)) {
+            error = "[LiveModuleUpdater] Delete install dir failed {dir: " + target + "}";
+        } else if (!CopyDir(extracted, target, true)) {
+            error = "[LiveModuleUpdater] Copy module dir failed";
+        } else {
+            installed = true;
+        }
+    }
+    // A version of 0 makes the next start or merge fetch the package again.
+    if (!installed) ResetVersion(name);
+    if (!error.empty()) LogText(kLogError, error);
+    DeleteDir(extracted);
+    platform::RemoveFile(package);
+    return installed;
+}
+
+int LiveModuleUpdater::ApplyFactoryPackage() {
+    const std::string package = stagingDir + kFactoryModuleName + ".zip";
+    if (!PathExists(package)) return 0;
+    // The package and its folder stay for the loader, which replaces the factory's files from them.
+    if (UnzipPackage(package, stagingDir)) return -2;
+    DeleteDir(stagingDir + kFactoryModuleName);
+    platform::RemoveFile(package);
+    return 0;
+}
+
+void LiveModuleUpdater::CleanStagingDir() {
+    if (stagingDir.empty() || !PathExists(stagingDir)) return;
+    std::vector<platform::DirEntry> entries;
+    if (!platform::ListDirectory(stagingDir, entries)) return;
+    // Packages waiting for installation stay; extraction leftovers and partial downloads go.
+    for (const platform::DirEntry& entry : entries) {
+        if (entry.name == "." || entry.name == "..") continue;
+        const std::string path = stagingDir + entry.name;
+        if (entry.isDirectory) {
+            DeleteDir(path);
+        } else if (!EndsWith(entry.name, ".zip")) {
+            platform::RemoveFile(path);
+        }
+    }
+}
+
+void LiveModuleUpdater::RemoveModule(const std::string& name) {
+    RemoveLocal(name);
+    if (!modulesDir.empty() && IsPlainModuleName(name)) DeleteDir(modulesDir + name);
+}
+
+void LiveModuleUpdater::ReinstallModule(const std::string& name) {
+    ModuleRecord record;
+    record.name = name;
+    if (!FindLocal(record)) return;
+    RemoveLocal(name);
+    // The local record carries the packageUrl of the last merge.
+    QueueDownload(record);
+    // StartDownloads() comes with the downloads.
+}
+
+void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::string& name) {
+    if (folder.empty() || name.empty() || modulesDir.empty() || !IsPlainModuleName(name)) return;
+    const std::string webPlugins = modulesDir + kWebPluginsFolder;
+    if (!PathExists(webPlugins)) CreateDir(webPlugins);
+    if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
+}
+
+void LiveModuleUpdater::QueueDownload(const ModuleRecord& record) {
+    for (ModuleRecord& queued : pendingDownloads) {
+        if (queued.name == record.name) {
+            queued = record;
+            return;
+        }
+    }
+    pendingDownloads.push_back(record);
+}
+
+}  // namespace LiveModule

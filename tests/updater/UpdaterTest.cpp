@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "LogBridge.h"
+#include "TestArchives.h"
+#include "TestSupport.h"
+#include "updater/LiveModuleUpdater.h"
+#include "updater/ModuleInfoFile.h"
+#include "updater/UpdateInterval.h"
+
+namespace LiveModule {
+// The updater's internal steps, for the tests.
+class LiveModuleUpdaterTestPeer {
+public:
+    static std::list<ModuleRecord>& Local(LiveModuleUpdater& u) { return u.localModules; }
+    static std::list<ModuleRecord>& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
+    static int32_t FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
+    static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
+    static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
+    static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
+};
+}  // namespace LiveModule
+
+using namespace LiveModule;
+using Peer = LiveModuleUpdaterTestPeer;
+using lmtest::Exists;
+using lmtest::Tree;
+namespace fs = std::filesystem;
+
+namespace {
+
+ModuleRecord Record(const std::string& name, int32_t version, const std::string& moduleName = "") {
+    ModuleRecord record;
+    record.name = name, record.version = version, record.moduleName = moduleName;
+    return record;
+}
+
+// "name:version " of every record, in order.
+std::string Listing(const std::list<ModuleRecord>& records) {
+    std::string text;
+    for (const ModuleRecord& record : records) text += record.name + ":" + std::to_string(record.version) + " ";
+    return text;
+}
+
+class UpdaterTree : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(staging); }
+    // A fresh updater started on the tree, as at the next start of the host.
+    std::unique_ptr<LiveModuleUpdater> Restart() {
+        auto next = std::make_unique<LiveModuleUpdater>(nullptr, UpdaterCallbacks(), "30.0.0");
+        EXPECT_EQ(next->Init(modules, 0), 0);
+        return next;
+    }
+    // Every line the real log library wrote.
+    std::string Log() {
+        std::string text;
+        for (const auto& file : fs::directory_iterator(logs)) text += lmtest::ReadFile(file.path());
+        return text;
+    }
+
+    lmtest::TempDir temp;
+    const std::string root = temp.path() + "/root/", modules = root + "modules/", staging = modules + "Temp/";
+    const std::string info = modules + "ModuleInfo", logs = temp.path() + "/logs/";
+    LiveModuleUpdater updater{nullptr, UpdaterCallbacks(), "30.0.0"};
+};
+
+}  // namespace
+
+TEST_F(UpdaterTree, LoadsTheRecordAnswersTheFactoryAndKeepsEveryChange) {
+    lmtest::WriteFile(info, "{\"modules\": [{\"name\": \"off\", \"disabled\": true, \"version\": 2},\r\n"
+                            "{\"name\": \"LiveModuleFactory\", \"version\": 7}, {\"name\": \"on\", \"moduleName\": \"On\",\n"
+                            "\"version\": 3}, {\"name\": \"on\", \"version\": 9}, {\"name\": \"\"}]}");
+    for (const char* name : {"off", "on", "gone"}) lmtest::WriteFile(modules + name + "/f", "x");
+    ASSERT_EQ(updater.Init(modules, 0), 0);
+    EXPECT_EQ(updater.Init(modules, 0), 0);
+    EXPECT_EQ(Peer::FactoryVersion(updater), 7);
+    EXPECT_EQ(Listing(Peer::Local(updater)), "off:2 on:3 on:9 :0 ");
+
+    ModuleRecord asked = Record("on", 0);
+    EXPECT_TRUE(updater.GetModuleRecord(asked) && updater.IsModuleEnabled(asked));
+    EXPECT_EQ(asked.moduleName, "On");
+    asked = Record("off", 0);
+    EXPECT_FALSE(updater.IsModuleEnabled(asked));
+    EXPECT_TRUE(Exists(modules + "off/f")) << "a disabled module keeps its folder";
+    asked = Record("gone", 0);
+    EXPECT_FALSE(updater.IsModuleEnabled(asked) || updater.GetModuleRecord(asked));
+    EXPECT_FALSE(Exists(modules + "gone")) << "an unrecorded module's folder is deleted";
+
+    Peer::Upsert(updater, Record("on", 10, "On"));
+    Peer::Upsert(updater, Record("new", 1));
+    updater.RemoveModule("on");
+    EXPECT_FALSE(Exists(modules + "on"));
+    auto next = Restart();
+    EXPECT_EQ(Listing(Peer::Local(*next)), "off:2 on:9 :0 new:1 ");
+    EXPECT_EQ(Peer::FactoryVersion(*next), 7);
+    EXPECT_TRUE(Peer::Local(*next).front().disabled);
+}
+
+TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
+    for (const char* text : {"not json", "[1]", "{\"modules\": [1}"}) {
+        lmtest::WriteFile(info, text);
+        EXPECT_EQ(Listing(Peer::Local(*Restart())), "");
+        EXPECT_FALSE(Exists(info)) << text;
+    }
+    fs::create_directory(info);
+    EXPECT_EQ(Listing(Peer::Local(*Restart())), "");
+    EXPECT_TRUE(fs::is_directory(info));
+}
+
+TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
+    lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
+    ASSERT_EQ(updater.Init(modules, 0), 0);
+    Peer::Upsert(updater, Record("m", 1, std::string(300000, 'a')));
+    for (int round = 0; round < 20; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 2;; ++i) Peer::Upsert(updater, Record("m", i, std::string(300000, i % 2 ? 'a' : 'b')));
+        }
+        usleep(1000 + 1500 * round);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        ModuleRecord factory;
+        std::list<ModuleRecord> read;
+        ASSERT_TRUE(ParseModuleInfo(lmtest::ReadFile(info), factory, read)) << "round " << round;
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read.front().moduleName, std::string(300000, read.front().version % 2 ? 'a' : 'b')) << round;
+    }
+}
+
+TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
+    platform::LibraryHandle logLibrary = nullptr;
+    fs::create_directories(logs);
+    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
+    ASSERT_EQ(updater.Init(modules, 0), 0);
+    for (const char* name : {"alpha", "web", "beta", "gamma"}) Peer::Upsert(updater, Record(name, 5));
+    lmtest::WriteZip(staging + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "lib"}, {"alpha/readme.txt"}});
+    lmtest::WriteFile(modules + "alpha/old.txt", "old");
+    EXPECT_TRUE(updater.InstallModule("alpha"));
+    EXPECT_EQ(lmtest::ReadFile(modules + "alpha/64bit/alpha_6_3_1_0.so"), "lib");
+    EXPECT_FALSE(Exists(modules + "alpha/old.txt"));
+    lmtest::WriteZip(staging + "web.zip", {{"web/web.webdll"}, {"web/index.html"}});
+    EXPECT_TRUE(updater.InstallModule("web"));
+    EXPECT_TRUE(Exists(modules + "WebPlugins/web/web.webdll") && !Exists(modules + "web"));
+
+    lmtest::WriteZip(staging + "beta.zip", {{"other/x.txt"}});
+    EXPECT_FALSE(updater.InstallModule("beta"));
+    lmtest::WriteFile(staging + "gamma.zip", "not a zip");
+    EXPECT_FALSE(updater.InstallModule("gamma"));
+    const std::string before = Log();
+    EXPECT_FALSE(updater.InstallModule("delta") || updater.InstallModule("../alpha"));
+    EXPECT_EQ(Log(), before) << "a missing package is no event";
+    ReleaseLogLibrary(logLibrary);
+
+    for (const std::string& line : std::vector<std::string>{
+             "[info] [LiveModuleUpdater] Start install module {name: alpha}\n",
+             "[error] [LiveModuleUpdater] Copy module dir failed\n",
+             "[error] [LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}\n"}) {
+        EXPECT_NE(before.find(line), std::string::npos) << line << before;
+    }
+    EXPECT_EQ(Tree(staging), (std::set<std::string>{"other/", "other/x.txt"})) << "packages and their folders go";
+    EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ");
+    EXPECT_TRUE(fs::is_empty(staging)) << "the next start removes the stray folder";
+}
+
+TEST_F(UpdaterTree, StartUpCleansStagingAndHandsOverTheFactoryPackage) {
+    for (const char* file : {"a.zip", "a.zip.download", "a/x", "b.part"}) lmtest::WriteFile(staging + file, "z");
+    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/64bit/LiveModuleFactory.so"}});
+    EXPECT_EQ(updater.Init(modules, 0), -2);
+    EXPECT_EQ(updater.Init(modules, 0), -2) << "at every start while the package waits";
+    EXPECT_TRUE(Exists(staging + "LiveModuleFactory/64bit/LiveModuleFactory.so"));
+    EXPECT_TRUE(Exists(staging + "LiveModuleFactory.zip"));
+
+    lmtest::ZipEntry damaged("LiveModuleFactory/b");
+    damaged.damaged = true;
+    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a"}, damaged});
+    lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
+    EXPECT_EQ(updater.Init(modules, 0), 0);
+    EXPECT_EQ(Peer::IntervalMs(updater), 60000u);
+    EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"}));
+}
+
+TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
+    ASSERT_EQ(updater.Init(modules, 0), 0);
+    ModuleRecord a = Record("a", 3);
+    a.packageUrl = "http://packages.invalid/a.zip";
+    Peer::Upsert(updater, a);
+    Peer::Upsert(updater, Record("b", 1));
+    updater.ReinstallModule("a");
+    updater.ReinstallModule("unknown");
+    EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | a:3 ");
+    EXPECT_EQ(Peer::Pending(updater).front().packageUrl, a.packageUrl);
+    Peer::Queue(updater, Record("b", 1));
+    Peer::Queue(updater, Record("a", 9));
+    EXPECT_EQ(Listing(Peer::Pending(updater)), "a:9 b:1 ") << "a queued name is replaced in its place";
+
+    lmtest::WriteFile(modules + "w/w.webdll", "w");
+    updater.MoveToWebPlugins("", "w"), updater.MoveToWebPlugins(modules + "w", "");
+    EXPECT_TRUE(Exists(modules + "w/w.webdll"));
+    updater.MoveToWebPlugins(modules + "w", "w");
+    EXPECT_EQ(lmtest::ReadFile(modules + "WebPlugins/w/w.webdll"), "w");
+    EXPECT_FALSE(Exists(modules + "w"));
+}
+
+TEST(UpdateInterval, ComesFromGlobalIniBesideTheModulesFolderWithinBounds) {
+    EXPECT_EQ(GlobalIniPath("/modules/"), "/global.ini");
+    lmtest::TempDir temp;
+    const std::string ini = temp.path() + "/global.ini";
+    EXPECT_EQ(ReadUpdateIntervalMs(ini), 1800000u);
+    for (const auto& [value, expected] : std::vector<std::pair<std::string, uint32_t>>{
+             {"0", 1800000}, {"-5", 1800000}, {"1", 60000}, {"71582", 4294920000}, {"99999999999", 4294920000}}) {
+        lmtest::WriteFile(ini, "[General]\nUpdateIntervalInMin=" + value);
+        EXPECT_EQ(ReadUpdateIntervalMs(ini), expected) << value;
+    }
+}
