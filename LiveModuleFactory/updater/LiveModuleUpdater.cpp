@@ -1,6 +1,8 @@
 // The updater's object, start-up and stop.
 #include "updater/LiveModuleUpdater.h"
 
+#include "DeviceIdentity.h"
+#include "updater/CatalogueUrl.h"
 #include "updater/UpdateInterval.h"
 
 #if __has_include("net_request/RequestClient.h")
@@ -61,6 +63,10 @@ void LiveModuleUpdater::Uninit() {
 
 void LiveModuleUpdater::ReadUpdateInterval() {
     updateIntervalMs = ReadUpdateIntervalMs(GlobalIniPath(modulesDir));
+}
+
+void LiveModuleUpdater::BuildCatalogueUrl(int env) {
+    catalogueUrl = CatalogueQueryUrl(CatalogueBaseUrl(env), GetMacAddress(':'));
 }
 
 void LiveModuleUpdater::StopTimer() {

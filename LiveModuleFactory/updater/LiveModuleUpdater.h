@@ -50,15 +50,13 @@ private:
     // Lifecycle and schedule (LiveModuleUpdater.cpp).
     void ReadUpdateInterval();
     void StopTimer();
-    // Coming with the catalogue and downloads: UpdateBegin, OnRequestFinished, StartTimer,
-    // UpdateTimerProc, BuildCatalogueUrl, ParseCatalogue, ParseExt, SyncGetCatalogue.
+    // Coming with the downloads: UpdateBegin, OnRequestFinished, StartTimer, UpdateTimerProc,
+    // SyncGetCatalogue.
     void UpdateBegin();
     void OnRequestFinished(const RequestFinishedRes& result);
     void StartTimer();
     static void UpdateTimerProc();
     void BuildCatalogueUrl(int env);
-    bool ParseCatalogue(const std::string& text, std::list<ModuleRecord>& out);
-    void ParseExt(const std::string& ext, ModuleRecord& record);
     bool SyncGetCatalogue(std::list<ModuleRecord>& catalogue);
 
     // Local record (LocalRecord.cpp).
@@ -69,9 +67,13 @@ private:
     bool RemoveLocal(const std::string& name);
     void ResetVersion(const std::string& name);
     bool IsInstalled(const std::string& name);
-    // Coming with the catalogue: MergeCatalogue, StartupPass.
+
+    // The catalogue against the local record (CatalogueMerge.cpp).
     void MergeCatalogue(const std::list<ModuleRecord>& catalogue);
+    // Coming with the downloads: StartupPass.
     void StartupPass(const std::list<ModuleRecord>& catalogue);
+    void NotifyInstalled(const std::string& name);
+    void NotifyOffline(const std::string& name);
 
     // Packages (PackageInstaller.cpp).
     int ApplyFactoryPackage();

@@ -8,22 +8,10 @@
 #include "LogBridge.h"
 #include "TestArchives.h"
 #include "TestSupport.h"
+#include "UpdaterPeer.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleInfoFile.h"
 #include "updater/UpdateInterval.h"
-
-namespace LiveModule {
-// The updater's internal steps, for the tests.
-class LiveModuleUpdaterTestPeer {
-public:
-    static std::list<ModuleRecord>& Local(LiveModuleUpdater& u) { return u.localModules; }
-    static std::list<ModuleRecord>& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
-    static int32_t FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
-    static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
-    static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
-    static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
-};
-}  // namespace LiveModule
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
