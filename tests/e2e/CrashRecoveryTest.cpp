@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,13 +19,16 @@ using lmtest::Entry;
 
 // lm-host on a tree, as a separate process that the test can kill.
 pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output) {
+    // Only async-signal-safe calls between fork and exec: this process runs server threads.
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const pid_t child = fork();
     if (child == 0) {
-        freopen(output.c_str(), "a", stdout);
+        dup2(out, STDOUT_FILENO);
         execl(LMTEST_LM_HOST, "lm-host", "--factory", tree.factoryPath.c_str(), "--env", "0", "--run-for", "60",
               static_cast<char*>(nullptr));
         _exit(127);
     }
+    close(out);
     return child;
 }
 
