@@ -148,6 +148,11 @@ void NetRequest::RunWorker(std::list<Job>& queue, std::map<int32_t, Job>& active
         guard.lock();
         const auto entry = active.find(job.id);
         if (entry == active.end()) continue;  // withdrawn, or the service stopped
+        if (!running) {
+            // Stopping: the other kind may still be in the way of this table being emptied.
+            active.erase(entry);
+            continue;
+        }
         const ResponseCallback callback = entry->second.onResponse;
         if (callback && entry->second.callbackOnUiThread) {
             PostToUiThread(NeUiTask{job.id, job.owner, [callback, result, text] {
