@@ -181,19 +181,23 @@ void RequestClient::Cancel(int32_t id) {
 
 void RequestClient::CancelAll() {
     if (!net) return;
-    net->CancelOwnerRequests(owner);
+    // Only contexts whose ids were known before the withdrawal began are sure to be withdrawn:
+    // take them first. A submission under way keeps its context; should its request have been
+    // withdrawn too, the context waits here for the next CancelAll or the destructor.
     std::map<int32_t, std::unique_ptr<RequestContext>> withdrawn;
-    std::lock_guard<std::mutex> guard(lock);
-    // A submission still under way keeps its context: its request may have been queued after the
-    // withdrawal and call back yet. Should it have been withdrawn, its context waits here for the
-    // next CancelAll or the destructor.
-    for (auto entry = pending.begin(); entry != pending.end();) {
-        if (entry->first > 0) {
-            withdrawn.insert(pending.extract(entry++));
-        } else {
-            ++entry;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto entry = pending.begin(); entry != pending.end();) {
+            if (entry->first > 0) {
+                withdrawn.insert(pending.extract(entry++));
+            } else {
+                ++entry;
+            }
         }
     }
+    // A callback that comes meanwhile finds no context and does nothing; the contexts are freed
+    // once the service guarantees that none of their callbacks starts any more.
+    net->CancelOwnerRequests(owner);
 }
 
 void RequestClient::OnHttpResponse(const stResponseInfo& info, const char* text) {

@@ -131,7 +131,7 @@ private:
     // provisional negative key before its request is submitted, so even a result delivered on a
     // worker before the submitting call returns finds it; once the id is known it moves under the
     // id. Whoever takes a context out (its final callback, the submitter, Cancel, CancelAll)
-    // frees it.
+    // frees it, and Cancel and CancelAll free only after the service has withdrawn the request.
     std::map<int32_t, std::unique_ptr<RequestContext>> pending;
     int32_t nextProvisionalKey = -2;
 };
