@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ILiveModule.h"
+
 // The net_request service as modules see it. Every record that crosses the module boundary is packed
 // (no padding), made of numbers, flags, text pointers and plain function pointers, and carries its own
 // size so that records built against an older, shorter layout stay valid. Text is UTF-8.
@@ -98,6 +100,14 @@ public:
     virtual void CancelRequest(int32_t id) = 0;
     virtual void CancelOwnerRequests(void* owner) = 0;
 };
+
+// The INetRequest view of the module the factory returns for "net_request". That object implements
+// ILiveModule first and INetRequest second; both are interfaces without data, so the second view
+// sits one pointer after the first.
+inline INetRequest* AsNetRequest(ILiveModule* netRequestModule) {
+    if (!netRequestModule) return nullptr;
+    return reinterpret_cast<INetRequest*>(reinterpret_cast<char*>(netRequestModule) + sizeof(void*));
+}
 
 // The layout is the contract: these hold on every compiler that builds a module.
 static_assert(offsetof(stResponseInfo, id) == 0 && offsetof(stResponseInfo, errorCode) == 4 &&

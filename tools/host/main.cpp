@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "DeviceIdentity.h"
 #include "HostFrontend.h"
 #include "LiveModule/LiveModuleExports.h"
 #include "platform/FrontendApi.h"
@@ -23,17 +24,25 @@ struct Options {
     double runFor = -1;  // seconds; negative runs until a signal
     std::string hostVersion = "30.0.0";
     std::string qtVersion = "6.3.1";
+    bool printDeviceId = false;
 };
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: lm-host --factory PATH [--env N] [--run-for SECONDS] [--host-version V] [--qt-version V]\n"
-                 "  An empty --host-version or --qt-version makes the host report none.\n");
+                 "       lm-host --print-device-id\n"
+                 "  An empty --host-version or --qt-version makes the host report none.\n"
+                 "  --print-device-id prints the device identifier as the catalogue query sends it and\n"
+                 "  the User-Device header value, one per line.\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string flag = argv[i];
+        if (flag == "--print-device-id") {
+            options.printDeviceId = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         std::string value = argv[++i];
         if (flag == "--factory") options.factory = value;
@@ -43,7 +52,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         else if (flag == "--qt-version") options.qtVersion = value;
         else return false;
     }
-    return !options.factory.empty();
+    return options.printDeviceId || !options.factory.empty();
 }
 
 gboolean Quit(gpointer loop) {
@@ -59,6 +68,10 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         Usage();
         return 64;
+    }
+    if (options.printDeviceId) {
+        std::printf("%s\n%s\n", LiveModule::GetMacAddress(':').c_str(), LiveModule::MakeUserDevice().c_str());
+        return 0;
     }
     LiveModule::host::SetHostVersion(options.hostVersion);
     LiveModule::host::SetQtVersion(options.qtVersion);

@@ -1,0 +1,82 @@
+#include <glib.h>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/ProfileReader.h"
+#include "platform/ThreadTimer.h"
+
+using LiveModule::platform::GetProfileInt;
+using LiveModule::platform::SplitCommandLine;
+
+TEST(ProfileReader, ReadsLikeTheWindowsProfileReader) {
+    lmtest::TempDir dir;
+    const std::string ini = dir.path() + "/global.ini";
+    EXPECT_EQ(GetProfileInt("General", "UpdateIntervalInMin", 30, ini), 30) << "no file";
+    lmtest::WriteFile(ini,
+                      "; comment\n"
+                      "[Other]\nUpdateIntervalInMin=7\n"
+                      "[ general ]\n"
+                      "  updateintervalinmin =  15min \n"
+                      "UpdateIntervalInMin=99\n"
+                      "Word=abc\n"
+                      "Negative=-4\n"
+                      "Quoted=\"12\"\n"
+                      "[General]\nLater=5\n");
+    EXPECT_EQ(GetProfileInt("GENERAL", "UpdateIntervalInMin", 30, ini), 15) << "case-insensitive, first key, leading integer";
+    EXPECT_EQ(GetProfileInt("General", "Word", 30, ini), 0) << "a value without digits reads as 0";
+    EXPECT_EQ(GetProfileInt("General", "Negative", 30, ini), -4);
+    EXPECT_EQ(GetProfileInt("General", "Quoted", 30, ini), 12);
+    EXPECT_EQ(GetProfileInt("General", "Missing", 30, ini), 30);
+    EXPECT_EQ(GetProfileInt("Absent", "UpdateIntervalInMin", 30, ini), 30);
+    EXPECT_EQ(GetProfileInt("Other", "updateIntervalInMin", 30, ini), 7);
+}
+
+TEST(ProcessLauncher, SplitsParametersAsACommandLine) {
+    EXPECT_EQ(SplitCommandLine("-cf \"/a b/c d.so\" \"/x/y z.so\""),
+              (std::vector<std::string>{"-cf", "/a b/c d.so", "/x/y z.so"}));
+    EXPECT_EQ(SplitCommandLine("  a\t\tb  "), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(SplitCommandLine("\"\" x"), (std::vector<std::string>{"", "x"}));
+    EXPECT_EQ(SplitCommandLine("pre\"fix mid\"post"), (std::vector<std::string>{"prefix midpost"}));
+    EXPECT_TRUE(SplitCommandLine("").empty());
+    EXPECT_FALSE(LiveModule::platform::RunHiddenAndWait("/nonexistent/program", "-cf \"a\" \"b\""));
+}
+
+TEST(ThreadTimer, TicksOnTheThreadThatRunsItsMainContextUntilKilled) {
+    // A thread with a main context of its own: ticks must arrive there, not on this thread's.
+    std::atomic<int> ticks{0};
+    std::thread::id tickThread;
+    std::thread worker([&] {
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        LiveModule::platform::TimerId id = 0;
+        id = LiveModule::platform::SetThreadTimer(1, [&] {
+            tickThread = std::this_thread::get_id();
+            if (++ticks == 3) LiveModule::platform::KillThreadTimer(id);  // killing from inside a tick is safe
+        });
+        EXPECT_NE(id, 0u);
+        const gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        while (ticks < 3 && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+        // No further tick after the kill, however long the loop runs.
+        const gint64 quiet = g_get_monotonic_time() + 50 * 1000;
+        while (g_get_monotonic_time() < quiet) g_main_context_iteration(context, FALSE);
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+        EXPECT_EQ(tickThread, std::this_thread::get_id());
+    });
+    worker.join();
+    EXPECT_EQ(ticks, 3);
+
+    // This thread's own (default) context did not tick for it.
+    int mine = 0;
+    auto id = LiveModule::platform::SetThreadTimer(1, [&] { ++mine; });
+    EXPECT_TRUE(lmtest::PumpUntil([&] { return mine >= 2; }, 5000));
+    LiveModule::platform::KillThreadTimer(id);
+    LiveModule::platform::KillThreadTimer(0);
+    const int seen = mine;
+    lmtest::PumpFor(20);
+    EXPECT_EQ(mine, seen);
+}
