@@ -57,6 +57,24 @@ void LiveModuleUpdater::MergeCatalogue(const std::list<ModuleRecord>& catalogue)
     for (const ModuleRecord& gone : previous) NotifyOffline(gone.name);
 }
 
+void LiveModuleUpdater::StartupPass(const std::list<ModuleRecord>& catalogue) {
+    MergeCatalogue(catalogue);
+    for (const ModuleRecord& local : localModules) {
+        // Installs a package an earlier run downloaded; a failed install resets this record's
+        // version to 0, which the check below reads.
+        InstallModule(local.name);
+        if (local.version <= 0 && !IsQueued(local.name)) QueueDownload(local);
+    }
+    StartDownloads();
+}
+
+bool LiveModuleUpdater::IsQueued(const std::string& name) const {
+    for (const ModuleRecord& queued : pendingDownloads) {
+        if (queued.name == name) return true;
+    }
+    return false;
+}
+
 void LiveModuleUpdater::NotifyInstalled(const std::string& name) {
     if (callbacks.onModuleInstalled) callbacks.onModuleInstalled(name);
 }
