@@ -20,11 +20,20 @@ std::string LogCapture::Text() const {
     return text;
 }
 
-int LogCapture::Count(const std::string& level, const std::string& text) const {
-    const std::string all = Text(), line = " [" + level + "] " + text + "\n";
+namespace {
+int Occurrences(const std::string& text, const std::string& part) {
     int count = 0;
-    for (std::size_t at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) ++count;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
+}
+}  // namespace
+
+int LogCapture::Count(const std::string& level, const std::string& text) const {
+    return Occurrences(Text(), " [" + level + "] " + text + "\n");
+}
+
+int LogCapture::CountStarting(const std::string& level, const std::string& prefix) const {
+    return Occurrences(Text(), " [" + level + "] " + prefix);
 }
 
 }  // namespace lmtest

@@ -19,6 +19,8 @@ public:
     std::string Text() const;
     // How many lines are exactly "[level] text" after their time stamp (level "info" or "error").
     int Count(const std::string& level, const std::string& text) const;
+    // How many lines begin with "[level] prefix" after their time stamp.
+    int CountStarting(const std::string& level, const std::string& prefix) const;
 
 private:
     TempDir dir{"lmtest-log"};
