@@ -32,6 +32,17 @@ pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output)
     return child;
 }
 
+// How many runs have reported a started factory in `output`.
+size_t Started(const std::string& output) {
+    const std::string text = lmtest::Exists(output) ? lmtest::ReadFile(output) : "";
+    size_t count = 0;
+    for (size_t at = text.find("lm-host: factory started"); at != std::string::npos;
+         at = text.find("lm-host: factory started", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 int Stop(pid_t child, int signal) {
     kill(child, signal);
     int status = 0;
@@ -89,10 +100,14 @@ TEST(CrashRecovery, KillingTheHostAnywhereInDownloadsAndInstallsNeverLosesTheWay
         std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
         Stop(host, SIGKILL);
 
+        // The second run counts only once it is up: a tree the first run finished converges at
+        // once, and the stop must not come before the host has started.
+        const size_t startedBefore = Started(output);
         host = StartHost(tree, output);
         std::string why;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!Converged(tree, ids, why) && std::chrono::steady_clock::now() < deadline) {
+        while ((Started(output) == startedBefore || !Converged(tree, ids, why)) &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         const int status = Stop(host, SIGTERM);

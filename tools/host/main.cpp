@@ -76,6 +76,12 @@ int main(int argc, char** argv) {
     LiveModule::host::SetHostVersion(options.hostVersion);
     LiveModule::host::SetQtVersion(options.qtVersion);
 
+    // The signal sources come first: a signal during the factory's blocking start-up waits for the
+    // loop instead of killing the process half-way.
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_unix_signal_add(SIGINT, Quit, loop);
+    g_unix_signal_add(SIGTERM, Quit, loop);
+
     void* library = dlopen(options.factory.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "lm-host: cannot load %s: %s\n", options.factory.c_str(), dlerror());
@@ -98,9 +104,6 @@ int main(int argc, char** argv) {
                 factory->GetQtVersion());
     std::fflush(stdout);
 
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    g_unix_signal_add(SIGINT, Quit, loop);
-    g_unix_signal_add(SIGTERM, Quit, loop);
     if (options.runFor >= 0) g_timeout_add(static_cast<guint>(options.runFor * 1000), Quit, loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);
