@@ -48,6 +48,7 @@ TEST(FactoryLifecycle, StartsInARealTreeAndTearsDownCompletely) {
     setenv("XDG_DATA_HOME", appData.c_str(), 1);
 
     {
+        const auto catalogue = lmtest::StartCatalogue(0);  // env 5 asks the default server
         lmtest::FactoryLibrary library(tree.factoryPath);
         int error = 12345;
         LiveModule::ILiveModuleFactory* factory = library.Load(5, &error);
@@ -96,6 +97,7 @@ TEST(FactoryLifecycle, HostExitUninitialisesThenUnloadsEveryModuleOnce) {
     tree.AddPackage("alpha", "alpha");
     tree.AddPackage("beta", "beta");
     lmtest::ClearJournal();
+    const auto catalogue = lmtest::StartCatalogue(1);
     lmtest::FactoryLibrary library(tree.factoryPath);
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = library.Load(1, &error);
@@ -126,6 +128,7 @@ TEST(FactoryLifecycle, TeardownWithoutExitEventOnlyUnloadsModules) {
     TempDir base;
     InstallationTree tree(base.path() + "/root");
     tree.AddPackage("alpha", "alpha");
+    const auto catalogue = lmtest::StartCatalogue(1);
     lmtest::FactoryLibrary library(tree.factoryPath);
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = library.Load(1, &error);
@@ -145,6 +148,7 @@ TEST(FactoryLifecycle, VersionsComeFromHostExportsElseFromVersionNotes) {
     LiveModule::host::SetQtVersion("");
     lmtest::ClearJournal();
     {
+        const auto catalogue = lmtest::StartCatalogue(1);
         lmtest::FactoryLibrary library(tree.factoryPath);
         int error = 0;
         LiveModule::ILiveModuleFactory* factory = library.Load(1, &error);
@@ -166,6 +170,7 @@ TEST(FactoryLifecycle, TooShallowForATempFolder) {
         ~Cleanup() { std::filesystem::remove_all(dir); }
     } cleanup{pattern};
     InstallationTree tree(pattern);
+    const auto catalogue = lmtest::StartCatalogue(1);
     lmtest::FactoryLibrary library(tree.factoryPath);
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = library.Load(0 + 1, &error);
@@ -180,6 +185,7 @@ TEST(LogBridge, ALibraryWithoutEveryExportIsReleasedAndLoggingStaysOff) {
     TempDir base;
     InstallationTree tree(base.path() + "/root", /*withLogLibrary=*/false);
     std::filesystem::copy_file(lmtest::BuiltModule("partiallog"), tree.factoryDir + "Log.so");
+    const auto catalogue = lmtest::StartCatalogue(1);
     lmtest::FactoryLibrary library(tree.factoryPath);
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = library.Load(1, &error);
@@ -220,6 +226,7 @@ TEST(LogBridge, ComposedLinesAreWrittenAsTheyStandAndNothingAfterRelease) {
 TEST(LmHost, RunsTheFactoryAndExitsCleanly) {
     TempDir base;
     InstallationTree tree(base.path() + "/root");
+    const auto catalogue = lmtest::StartCatalogue(0);  // env 5 asks the default server
     const std::string command =
         std::string(LMTEST_LM_HOST) + " --factory '" + tree.factoryPath + "' --run-for 1 --env 5 > /dev/null";
     int status = std::system(command.c_str());
