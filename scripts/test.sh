@@ -13,15 +13,20 @@ common=(-DLIVEMODULE_TEST_HOOKS=ON
         -DLIVEMODULE_CATALOGUE_URL_ALT1=http://127.0.0.1:18601/
         -DLIVEMODULE_CATALOGUE_URL_ALT2=http://127.0.0.1:18602/)
 
-run() {  # name, extra cmake flags..., -- ctest flags...
+run() {  # name, cmake flags..., [-- targets...] ; the tests labelled $LABEL when set, else all
   local name=$1; shift
-  local cmake_flags=() ctest_flags=()
+  local cmake_flags=() targets=()
   while [[ $# -gt 0 && $1 != -- ]]; do cmake_flags+=("$1"); shift; done
   [[ $# -gt 0 ]] && shift
-  ctest_flags=("$@")
+  targets=("$@")
+  local ctest_flags=()
+  [[ -n ${LABEL:-} ]] && ctest_flags=(-L "$LABEL")
   echo "=== $name build"
   cmake -S . -B "build/$name" "${common[@]}" "${cmake_flags[@]}" > "build/$name.configure.log"
-  cmake --build "build/$name" -j "$jobs" > "build/$name.build.log" || { tail -50 "build/$name.build.log"; return 1; }
+  local build_flags=()
+  [[ ${#targets[@]} -gt 0 ]] && build_flags=(--target "${targets[@]}")
+  cmake --build "build/$name" -j "$jobs" "${build_flags[@]}" > "build/$name.build.log" ||
+    { tail -50 "build/$name.build.log"; return 1; }
   echo "=== $name tests"
   (cd "build/$name" && ctest --output-on-failure -j "$jobs" "${ctest_flags[@]}")
 }
@@ -31,5 +36,5 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run asan -DCMAKE_BUILD_TYPE=Debug -DLIVEMODULE_SANITIZE=address,undefined
-run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread -- -L tsan
+LABEL=tsan run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread -- net_tests net_first_id common_tests
 echo "=== all tests passed"

@@ -33,7 +33,9 @@ void Usage() {
                  "       lm-host --print-device-id\n"
                  "  An empty --host-version or --qt-version makes the host report none.\n"
                  "  --print-device-id prints the device identifier as the catalogue query sends it and\n"
-                 "  the User-Device header value, one per line.\n");
+                 "  the User-Device header value, one per line.\n"
+                 "  SIGINT or SIGTERM ends the host; SIGUSR1 runs an update cycle at once when the factory\n"
+                 "  was built with LIVEMODULE_TEST_HOOKS.\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -58,6 +60,19 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 gboolean Quit(gpointer loop) {
     g_main_loop_quit(static_cast<GMainLoop*>(loop));
     return G_SOURCE_REMOVE;
+}
+
+// SIGUSR1: run an update cycle now, through the factory's test hook when it was built with one.
+gboolean UpdateNow(gpointer library) {
+    auto fire = reinterpret_cast<void (*)()>(dlsym(library, "LiveModuleTestFireUpdateTimer"));
+    if (fire) {
+        std::printf("lm-host: update cycle requested\n");
+        fire();
+    } else {
+        std::printf("lm-host: this factory has no test hooks; the update timer decides\n");
+    }
+    std::fflush(stdout);
+    return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
@@ -101,6 +116,7 @@ int main(int argc, char** argv) {
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     g_unix_signal_add(SIGINT, Quit, loop);
     g_unix_signal_add(SIGTERM, Quit, loop);
+    g_unix_signal_add(SIGUSR1, UpdateNow, library);
     if (options.runFor >= 0) g_timeout_add(static_cast<guint>(options.runFor * 1000), Quit, loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);
