@@ -7,6 +7,7 @@
 
 #include "LiveModule/LiveModule.h"
 #include "TestSupport.h"
+#include "net_request/NetRequest.h"
 
 namespace {
 
@@ -274,4 +275,12 @@ TEST(ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
     // The C module's Initialize broadcast through slot 10 of the factory.
     EXPECT_LT(IndexOf(Journal(), "alpha:OnMessage(4242,cmod)"), Journal().size());
     dlclose(library);
+}
+
+// Modules reach the INetRequest view of "net_request" by layout; that layout must be the class's own.
+TEST(ModuleContract, TheNetRequestViewSitsWhereModulesLookForIt) {
+    LiveModule::NetRequest service;
+    LiveModule::ILiveModule* asModule = &service;
+    EXPECT_EQ(LiveModule::AsNetRequest(asModule), static_cast<LiveModule::INetRequest*>(&service));
+    EXPECT_EQ(LiveModule::AsNetRequest(nullptr), nullptr);
 }

@@ -33,7 +33,9 @@ void Usage() {
                  "       lm-host --print-device-id\n"
                  "  An empty --host-version or --qt-version makes the host report none.\n"
                  "  --print-device-id prints the device identifier as the catalogue query sends it and\n"
-                 "  the User-Device header value, one per line.\n");
+                 "  the User-Device header value, one per line.\n"
+                 "  SIGINT or SIGTERM ends the host; SIGUSR1 runs an update cycle at once when the factory\n"
+                 "  was built with LIVEMODULE_TEST_HOOKS.\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -58,6 +60,19 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 gboolean Quit(gpointer loop) {
     g_main_loop_quit(static_cast<GMainLoop*>(loop));
     return G_SOURCE_REMOVE;
+}
+
+// SIGUSR1: run an update cycle now, through the factory's test hook when it was built with one.
+gboolean UpdateNow(gpointer library) {
+    auto fire = reinterpret_cast<void (*)()>(dlsym(library, "LiveModuleTestFireUpdateTimer"));
+    if (fire) {
+        std::printf("lm-host: update cycle requested\n");
+        fire();
+    } else {
+        std::printf("lm-host: this factory has no test hooks; the update timer decides\n");
+    }
+    std::fflush(stdout);
+    return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
@@ -93,6 +108,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lm-host: %s lacks the factory exports\n", options.factory.c_str());
         return 2;
     }
+    g_unix_signal_add(SIGUSR1, UpdateNow, library);
 
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = load(options.env, nullptr, &error);
