@@ -1,10 +1,6 @@
 #include "TempFolder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,17 +26,4 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return in ? content.str() : "<missing>";
-}
-
-std::string MakeBranchLongerThanPathMax(const std::string& parent) {
-    const std::string name(200, 'L');
-    int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (std::size_t length = parent.size(); length < 2 * PATH_MAX; length += name.size() + 1) {
-        mkdirat(fd, name.c_str(), 0777);
-        const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = child;
-    }
-    close(fd);
-    return parent + "/" + name;
 }

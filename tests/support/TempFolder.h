@@ -19,7 +19,3 @@ private:
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);  // "<missing>" when it cannot be opened
-
-// Creates a chain of directories `parent`/L.../L.../... whose paths pass PATH_MAX, so that no
-// path-based call can reach its lower part. Returns the path of the chain's first directory.
-std::string MakeBranchLongerThanPathMax(const std::string& parent);

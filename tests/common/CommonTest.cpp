@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <elf.h>
+
+#include <atomic>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+#include <tuple>
+
+#include "Encoding.h"
+#include "FileUtils.h"
+#include "TestSupport.h"
+#include "TextConversion.h"
+#include "VersionCompare.h"
+
+using namespace LiveModule;
+using lmtest::Exists;
+using lmtest::ReadFile;
+using lmtest::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::wstring kRequestFailed = L"网络请求失败", kServerError = L"服务器返回异常，错误码: ";
+const std::vector<std::string> kFiles = {"top.txt", ".hidden", "run.sh", "a/b/c/deep.txt", "a/.cfg/x"};
+
+// The sign of CompareVersion's result, or what it raised.
+std::string Compare(const std::string& first, const std::string& second) {
+    try {
+        const int32_t difference = CompareVersion(first, second);
+        return difference < 0 ? "<" : difference > 0 ? ">" : "=";
+    } catch (const std::invalid_argument& e) {
+        return std::string("invalid_argument: ") + e.what();
+    } catch (const std::out_of_range& e) {
+        return std::string("out_of_range: ") + e.what();
+    }
+}
+
+// A chain of folders under `parent` whose paths pass PATH_MAX (mkdir -p builds it step by step), so no
+// path-based call reaches its deeper folders. Returns the chain's first folder.
+std::string MakeBranchLongerThanPathMax(const std::string& parent) {
+    std::string chain;
+    for (int i = 0; i < 25; ++i) chain += std::string(200, 'L') + "/";
+    EXPECT_EQ(std::system(("cd " + parent + " && mkdir -p " + chain).c_str()), 0);
+    return parent + "/" + chain.substr(0, 200);
+}
+
+std::string Poke(std::string bytes, std::size_t offset, const std::string& with) {
+    return bytes.replace(offset, with.size(), with);
+}
+
+}  // namespace
+
+TEST(CompareVersion, ComparesPaddedIntegersAndRaisesOnlyAtAReachedBadPair) {
+    const std::string bad = "invalid_argument: invalid stoi argument", big = "out_of_range: stoi argument out of range";
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+        {"1.0.10", "1.0.9", ">"}, {"1.2", "1.2.0.0", "="}, {"1.2", "1.2.1", "<"}, {"2.0", "1.9.9.9", ">"},
+        {" +7.05-beta.\t3x.000000000000000000000000002", "7.5.3.2", "="}, {"-1", "0", "<"},
+        {"2147483647", "-2147483648", ">"}, {"1.-2147483648", "1.2147483647", "<"},  // beyond int32, sign kept
+        {"2.a", "1.0", ">"}, {"1.0.x", "1.1.99999999999", "<"},  // nothing past the first difference is read
+        {"a", "99999999999", bad}, {"99999999999", "a", big},    // the first side is read first
+        {"1.a", "1.0", bad}, {"1.0", "1.", bad}, {"1..2", "1.0.2", bad}, {"", "1", bad}, {"1.- 2", "1.2", bad},
+        {"2147483648", "1", big}, {"1.-2147483649", "1.0", big}};
+    for (const auto& [first, second, expected] : cases) {
+        EXPECT_EQ(Compare(first, second), expected) << first << " vs " << second;
+    }
+    EXPECT_EQ(SplitString(",1,,", ','), (std::vector<std::string>{"", "1", "", ""}));
+}
+
+TEST(Encoders, EscapeEveryByteOutsideTheirSafeSets) {
+    using Encoder = std::string (*)(const std::string&);
+    const std::vector<std::tuple<Encoder, std::string, std::string>> cases = {
+        {UrlEncode, "a b-c_d.e~f/g", "a+b-c_d.e~f%2Fg"}, {UrlEncode, "\t\r\n+%", "%09%0D%0A%2B%25"},
+        {UrlEncode, "\xE4\xB8\xAD\x80\xFF", "%E4%B8%AD%80%FF"}, {UrlEncode, std::string("a\0b", 3), "a%00b"},
+        // The tests run in the C locale, whose ANSI text counts as UTF-8.
+        {UrlEncodeUtf8, " \t\n\v\f\rx", "++++++x"}, {UrlEncodeUtf8, "-_.~Az09/", "%2D%5F%2E%7EAz09%2F"},
+        {UrlEncodeUtf8, "\xE4\xB8\xAD", "%E4%B8%AD"}, {Base64Encode, "", ""}, {Base64Encode, "f", "Zg=="},
+        {Base64Encode, "fo", "Zm8="}, {Base64Encode, "foo", "Zm9v"}, {Base64Encode, "foob", "Zm9vYg=="},
+        {Base64Encode, "fooba", "Zm9vYmE="}, {Base64Encode, std::string("\0\xFF", 2), "AP8="},
+        {Base64Encode, "\xFB\xFF\xBF", "+/+/"}};  // high bytes are unsigned and reach the alphabet's end
+    for (const auto& [encode, input, expected] : cases) EXPECT_EQ(encode(input), expected) << input;
+}
+
+// Runs under ThreadSanitizer too: conversions on several threads at once share nothing.
+TEST(ChsConversion, RoundTripsChineseOnOverlappingThreadsAndGivesEmptyTextForWhatCodePage936Lacks) {
+    const std::string localeBefore = std::setlocale(LC_ALL, nullptr);
+    EXPECT_EQ(WideToChs(kRequestFailed), "\xCD\xF8\xC2\xE7\xC7\xEB\xC7\xF3\xCA\xA7\xB0\xDC");
+    EXPECT_EQ(WideToChs(L"ok \U0001F600"), "");
+    for (const char* bad : {"ab\xCD", "\xFF"}) EXPECT_EQ(ChsToWide(bad), L"") << bad;  // cut-off pair, no such byte
+    EXPECT_EQ(ChsToWide(std::string("ab\0\xFF", 4)), L"ab");  // both stop at the first NUL
+    EXPECT_EQ(WideToChs(std::wstring(L"ab\0\U0001F600", 4)), "ab");
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads(4);
+    for (std::thread& thread : threads) {
+        thread = std::thread([&failures] {
+            for (int i = 0; i < 300; ++i)
+                failures += ChsToWide(WideToChs(kRequestFailed)) != kRequestFailed ||
+                            ChsToWide(WideToChs(kServerError)) != kServerError || !WideToChs(L"\U0001F600").empty();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(std::setlocale(LC_ALL, nullptr), localeBefore);
+}
+
+TEST(AnsiConversion, FollowsTheProcessLocaleAndCountsPlainCAsUtf8) {
+    EXPECT_EQ(AnsiToUtf8(std::string("\xE7\xBD\x91\xFF" "b\0c", 7)), "\xE7\xBD\x91\xEF\xBF\xBD" "b");  // stops at NUL
+    EXPECT_EQ(Utf8ToAnsi(std::string("x\xE4\xB8\0b", 5)), "x\xEF\xBF\xBD\xEF\xBF\xBD");  // one U+FFFD per bad byte
+    EXPECT_EQ(AnsiToWide(std::string("\xE7\xBD\x91\xC0\0x", 6)), L"网\uFFFD");
+
+    lmtest::TempDir locales;
+    const std::string command = "localedef -i zh_CN -f GBK " + locales.path() + "/zh_CN.GBK >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "cannot build a GBK locale here";
+    setenv("LOCPATH", locales.path().c_str(), 1);
+    struct Restore {
+        ~Restore() { std::setlocale(LC_ALL, "C"); unsetenv("LOCPATH"); }
+    } restore;
+    ASSERT_NE(std::setlocale(LC_ALL, "zh_CN.GBK"), nullptr);
+    EXPECT_EQ(AnsiToUtf8("\xCD\xF8"), "\xE7\xBD\x91");
+    EXPECT_EQ(Utf8ToAnsi("\xE7\xBD\x91\xF0\x9F\x98\x80"), "\xCD\xF8?");  // no emoji in GBK
+    EXPECT_EQ(AnsiToWide("\xCD\xF8"), L"网");
+    EXPECT_EQ(UrlEncodeUtf8("\xCD\xF8 a"), "%E7%BD%91+a");
+}
+
+TEST(FileUtils, CopyAndDeleteNestedTreesGoOnAfterFailuresAndNeverFollowFolderLinks) {
+    lmtest::TempDir dir;
+    const std::string d = dir.path() + "/";
+    for (const std::string& file : kFiles) WriteFile(d + "src/" + file, file);
+    ASSERT_TRUE(CreateDir(d + "src/empty"));
+    EXPECT_FALSE(CreateDir(d + "src/empty") || CreateDir(d + "x/y"));  // one mkdir: not again, not nested
+    fs::permissions(d + "src/run.sh", fs::perms(0751));
+    fs::create_symlink("top.txt", d + "src/link");
+    ASSERT_TRUE(CopyDir(d + "src", d + "dst", false));
+    for (const std::string& file : kFiles) EXPECT_EQ(ReadFile(d + "dst/" + file), file);
+    EXPECT_TRUE(fs::is_directory(d + "dst/empty"));
+    EXPECT_EQ(fs::status(d + "dst/run.sh").permissions(), fs::perms(0751));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d + "dst/link")));  // the target's content, not the link
+
+    // Without overwrite an existing file stays, and the other files are still copied; with it, a
+    // longer file is replaced whole.
+    WriteFile(d + "dst/top.txt", "mine, longer");
+    fs::remove(d + "dst/a/b/c/deep.txt");
+    EXPECT_FALSE(CopyDir(d + "src", d + "dst", false));
+    EXPECT_EQ(ReadFile(d + "dst/top.txt") + "|" + ReadFile(d + "dst/a/b/c/deep.txt"), "mine, longer|a/b/c/deep.txt");
+    EXPECT_TRUE(CopyDir(d + "src", d + "dst", true));
+    EXPECT_EQ(ReadFile(d + "dst/top.txt"), "top.txt");
+    EXPECT_FALSE(CopyDir(d + "src", d + "src", true));  // must not truncate onto itself
+    EXPECT_EQ(ReadFile(d + "src/top.txt"), "top.txt");
+    EXPECT_FALSE(CopyDir(d + "missing", d + "dst2", false) || CopyDir(d + "src", d + "no/dst", false));
+
+    // A folder where a file goes, a branch beyond PATH_MAX and a folder link fail; the rest is copied.
+    WriteFile(d + "outside/keep", "k");
+    fs::create_directory_symlink("../../outside", d + "src/a/dirlink");
+    fs::create_symlink(d + "outside/keep", d + "src/filelink");
+    fs::create_directories(d + "dst3/top.txt");
+    const std::string branch = MakeBranchLongerThanPathMax(d + "src/a");
+    EXPECT_FALSE(CopyDir(d + "src", d + "dst3", true));
+    EXPECT_FALSE(Exists(d + "dst3/a/dirlink"));
+    for (std::size_t i = 1; i < kFiles.size(); ++i) EXPECT_EQ(ReadFile(d + "dst3/" + kFiles[i]), kFiles[i]);
+
+    // Deleting removes links, not what they point to; a branch it cannot reach stays with its parents.
+    fs::create_directory_symlink("../outside", d + "dst/dirlink");
+    EXPECT_TRUE(DeleteDir(d + "dst") && DeleteDir(d + "missing"));
+    EXPECT_FALSE(Exists(d + "dst"));
+    EXPECT_FALSE(DeleteDir(d + "src"));
+    EXPECT_EQ(ReadFile(d + "outside/keep"), "k");
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(branch)));
+    for (const char* gone : {"top.txt", ".hidden", "link", "filelink", "empty", "a/dirlink", "a/b", "a/.cfg"}) {
+        EXPECT_FALSE(Exists(d + "src/" + gone)) << gone;
+    }
+}
+
+TEST(GetFileProductVersion, ReadsTheNoteOfABuiltProgramAndGivesEmptyTextForAnyDamage) {
+    lmtest::TempDir dir;
+    const std::string program = dir.path() + "/program", sample = ReadFile(VERSION_NOTE_SAMPLE);
+    EXPECT_EQ(GetFileProductVersion(VERSION_NOTE_SAMPLE), "30.0.0");
+    for (const std::string& path : {std::string("/proc/self/exe"), program, dir.path()}) {
+        EXPECT_EQ(GetFileProductVersion(path), "") << path;  // an ELF file without the note, none, a folder
+    }
+    const auto versionOf = [&program](const std::string& bytes) {
+        WriteFile(program, bytes);
+        return GetFileProductVersion(program);
+    };
+    const std::size_t translation = sample.find("Translation=040904b0") + 12;
+    const std::size_t note = sample.find(std::string("\1\0\0\0LiveModule", 14)) - 8;
+    const std::size_t descriptorEnd = sample.find("ProductVersion=30.0.0") + 22;
+    EXPECT_EQ(versionOf(Poke(sample, translation, "040904B0")), "30.0.0");
+    const std::string damaged[] = {
+        "", "plain text, long enough for an ELF identification",
+        Poke(sample, translation, "080404b0"),  // no string table for that translation
+        Poke(sample, translation - 2, "_"), sample.substr(0, 20), sample.substr(0, note + 8),
+        sample.substr(0, descriptorEnd - 1), sample.substr(0, sample.size() - 1),  // cut short
+        Poke(sample, offsetof(Elf64_Ehdr, e_shoff), "\xF7\xFF\xFF\xFF\xFF\xFF\xFF\xFF"),
+        Poke(sample, offsetof(Elf64_Ehdr, e_shnum), "\xFF\xFF"),
+        Poke(sample, offsetof(Elf64_Ehdr, e_shentsize), std::string("\x08\x00", 2)),
+        Poke(sample, note, "\xFF\xFF\xFF\xFF"), Poke(sample, note + 4, "\xFC\xFF\xFF\xFF"),  // owner, descriptor sizes
+        Poke(sample, descriptorEnd - 1, "x"),  // the last string loses its NUL
+        Poke(sample, EI_DATA, "\x02"),         // big-endian
+    };
+    for (std::size_t i = 0; i < std::size(damaged); ++i) EXPECT_EQ(versionOf(damaged[i]), "") << "case " << i;
+}
