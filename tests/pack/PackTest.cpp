@@ -253,6 +253,7 @@ TEST(PackUsage, WrongCommandLinesExitWithUsage) {
                                                {"a", "--manifest", "m.json", "--version", "1.5"},
                                                {"a", "--manifest", "m.json", "--version", "1", "--base", "http://x"},
                                                {"a", "--tags", "6_3_1_0,,6_4_1_0"},
+                                               {"a", "--tags", "6_3_1_0,6_3_1_0"},
                                                {"a", "--out"},
                                                {"a", "--frobnicate", "1"}}) {
         const auto run = RunLmPack(arguments);

@@ -26,12 +26,11 @@ void Put(nlohmann::ordered_json& entry, const char* key, const std::optional<std
 }
 
 void FillEntry(nlohmann::ordered_json& entry, const std::string& id, const EntryOptions& options) {
-    const std::string base = options.base.value_or("{base}");
+    const std::string pfile = options.base.value_or("{base}") + "packages/" + id + ".zip";
     Put(entry, "name", options.name, id);
     entry["orgname"] = id + ".zip";
     entry["resver"] = options.version;
-    Put(entry, "pfile", options.base ? std::optional<std::string>(base + "packages/" + id + ".zip") : std::nullopt,
-        base + "packages/" + id + ".zip");
+    Put(entry, "pfile", options.base ? std::optional<std::string>(pfile) : std::nullopt, pfile);
     Put(entry, "disabled", std::nullopt, 0);
     Put(entry, "preinstall", std::nullopt, 1);
     Put(entry, "order", options.order, "0");

@@ -1,5 +1,6 @@
 #include "PackOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -77,8 +78,12 @@ std::string ParseOptions(int argc, char** argv, PackOptions& options) {
         } else if (flag == "--tags") {
             static const std::regex tagShape("[0-9]+(_[0-9]+)*");
             options.tags = SplitTags(value);
-            for (const std::string& tag : options.tags) {
+            for (size_t k = 0; k < options.tags.size(); ++k) {
+                const std::string& tag = options.tags[k];
                 if (!std::regex_match(tag, tagShape)) return "--tags: '" + tag + "' is not a Qt version tag such as 6_3_1_0";
+                if (std::find(options.tags.begin(), options.tags.begin() + k, tag) != options.tags.begin() + k) {
+                    return "--tags: " + tag + " is given twice";
+                }
             }
         } else if (flag == "--manifest") {
             if (value.empty()) return "--manifest needs a file";
