@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +178,7 @@ ProbeResult ProbeLibrary(const std::string& path, const std::string& expectedId,
         return result;
     }
     std::fflush(nullptr);  // or the child would write lm-pack's buffered output a second time
+    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
         result.problems.push_back(std::string("cannot be checked: no child process (") + std::strerror(errno) + ")");
@@ -185,7 +187,11 @@ ProbeResult ProbeLibrary(const std::string& path, const std::string& expectedId,
         return result;
     }
     if (child == 0) {
+        // Its own group keeps what the module starts within reach; outside the terminal's group it
+        // misses a Ctrl-C, so it goes when lm-pack goes.
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(1);
         close(fds[0]);
         RunChild(fds[1], path, expectedId, qtTag);
     }
