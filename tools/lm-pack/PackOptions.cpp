@@ -47,7 +47,7 @@ void PrintUsage(std::FILE* to) {
                  "  --version N     package version (\"resver\"), required with --manifest\n"
                  "  --order N       load order (default 0)\n"
                  "  --name TEXT     display name (default: the id)\n"
-                 "  --required N    lowest package version a client must have (default 0)\n"
+                 "  --required N    installed packages older than this version are fetched again (default 0)\n"
                  "  --appver V      lowest host version the module accepts, such as 30.0.0\n"
                  "  --base URL      catalogue server base URL ending in /; the package is URLpackages/<id>.zip\n"
                  "                  (default: {base}, which the catalogue server fills in)\n"
