@@ -1,27 +1,28 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test three ways: a normal build, one under
-# AddressSanitizer + UndefinedBehaviorSanitizer, and the network service's tests under
-# ThreadSanitizer. Exit status 0 only when all pass.
+# Installs what is missing, then builds and runs every test three ways: a normal build (followed by
+# the demonstration), one under AddressSanitizer + UndefinedBehaviorSanitizer, and the network
+# service's tests under ThreadSanitizer. Exit status 0 only when all pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=${JOBS:-$(nproc)}
-# Test builds point every catalogue server at loopback ports that the tests serve.
-common=(-DLIVEMODULE_TEST_HOOKS=ON
-        -DLIVEMODULE_CATALOGUE_URL_DEFAULT=http://127.0.0.1:18600/
-        -DLIVEMODULE_CATALOGUE_URL_ALT1=http://127.0.0.1:18601/
-        -DLIVEMODULE_CATALOGUE_URL_ALT2=http://127.0.0.1:18602/)
+source scripts/config.sh
 
-run() {  # name, extra cmake flags..., -- ctest flags...
+run() {  # name, cmake flags..., [-- targets...] ; the tests labelled $LABEL when set, else all
   local name=$1; shift
-  local cmake_flags=() ctest_flags=()
+  local cmake_flags=() targets=()
   while [[ $# -gt 0 && $1 != -- ]]; do cmake_flags+=("$1"); shift; done
   [[ $# -gt 0 ]] && shift
-  ctest_flags=("$@")
+  targets=("$@")
+  local ctest_flags=()
+  [[ -n ${LABEL:-} ]] && ctest_flags=(-L "$LABEL")
   echo "=== $name build"
-  cmake -S . -B "build/$name" "${common[@]}" "${cmake_flags[@]}" > "build/$name.configure.log"
-  cmake --build "build/$name" -j "$jobs" > "build/$name.build.log" || { tail -50 "build/$name.build.log"; return 1; }
+  cmake -S . -B "build/$name" "${livemodule_config[@]}" "${cmake_flags[@]}" > "build/$name.configure.log"
+  local build_flags=()
+  [[ ${#targets[@]} -gt 0 ]] && build_flags=(--target "${targets[@]}")
+  cmake --build "build/$name" -j "$jobs" "${build_flags[@]}" > "build/$name.build.log" ||
+    { tail -50 "build/$name.build.log"; return 1; }
   echo "=== $name tests"
   (cd "build/$name" && ctest --output-on-failure -j "$jobs" "${ctest_flags[@]}")
 }
@@ -30,6 +31,8 @@ mkdir -p build
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run normal -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "=== demonstration"
+scripts/demonstrate.sh build/normal
 run asan -DCMAKE_BUILD_TYPE=Debug -DLIVEMODULE_SANITIZE=address,undefined
-run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread -- -L tsan
+LABEL=tsan run tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread -- net_tests net_first_id common_tests
 echo "=== all tests passed"

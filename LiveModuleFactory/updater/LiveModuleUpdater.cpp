@@ -1,30 +1,30 @@
-// The updater's object, start-up and stop.
+// The updater's object, start-up, update cycles, timer and stop.
 #include "updater/LiveModuleUpdater.h"
 
-#include "updater/UpdateInterval.h"
-
-#if __has_include("net_request/RequestClient.h")
+#include "DeviceIdentity.h"
+#include "LogBridge.h"
 #include "net_request/RequestClient.h"
-#else
-namespace LiveModule {
-// Until the request client lands the owning pointer stays null; it still needs a complete type.
-class RequestClient {};
-}  // namespace LiveModule
-#endif
+#include "updater/Catalogue.h"
+#include "updater/CatalogueUrl.h"
+#include "updater/UpdateInterval.h"
 
 namespace LiveModule {
 
 namespace {
 // The timer procedure has no context of its own and finds the updater here.
 LiveModuleUpdater* g_updater = nullptr;
+
+constexpr int32_t kCatalogueTimeoutMs = 10000;
 }  // namespace
 
-LiveModuleUpdater::LiveModuleUpdater(INetRequest* /*net*/, const UpdaterCallbacks& callbacks,
+LiveModuleUpdater::LiveModuleUpdater(INetRequest* net, const UpdaterCallbacks& callbacks,
                                      const std::string& hostVersion)
-    : hostVersion(hostVersion), callbacks(callbacks) {
+    : hostVersion(hostVersion),
+      // The service pointer doubles as the owner tag, so CancelAll withdraws exactly our requests.
+      requestClient(std::make_unique<RequestClient>(net, static_cast<void*>(net))),
+      callbacks(callbacks) {
     factoryRecord.name = kFactoryModuleName;
     g_updater = this;
-    // requestClient is created over `net` (as service and owner) once the request client lands.
 }
 
 LiveModuleUpdater::~LiveModuleUpdater() {
@@ -32,23 +32,26 @@ LiveModuleUpdater::~LiveModuleUpdater() {
     if (g_updater == this) g_updater = nullptr;
 }
 
-int LiveModuleUpdater::Init(const std::string& dir, int /*env*/) {
+int LiveModuleUpdater::Init(const std::string& dir, int env) {
     if (initialized) return 0;
     modulesDir = dir;
     moduleInfoPath = modulesDir + "ModuleInfo";
     stagingDir = modulesDir + "Temp/";
     // A factory package downloaded last time is handed to the loader before anything else runs.
-    const int factoryPackage = ApplyFactoryPackage();
-    if (factoryPackage != 0) return factoryPackage;
+    const int waitingFactory = ApplyFactoryPackage();
+    if (waitingFactory != 0) return waitingFactory;
     initialized = true;
 
-    // BuildCatalogueUrl(env) comes with the catalogue.
+    BuildCatalogueUrl(env);
     ReadUpdateInterval();
     CleanStagingDir();
     ReadModuleInfo();
-
-    // Coming with the catalogue and downloads: SyncGetCatalogue (-1 on failure), SyncUpdateFactory
-    // (-1 on failure), ApplyFactoryPackage again (its result), StartupPass.
+    std::list<ModuleRecord> catalogue;
+    if (!SyncGetCatalogue(catalogue)) return -1;
+    if (!SyncUpdateFactory(catalogue)) return -1;
+    const int downloadedFactory = ApplyFactoryPackage();
+    if (downloadedFactory != 0) return downloadedFactory;
+    StartupPass(catalogue);
     return 0;
 }
 
@@ -56,11 +59,73 @@ void LiveModuleUpdater::Uninit() {
     if (!initialized) return;
     initialized = false;
     StopTimer();
-    // requestClient->CancelAll() comes with the request client.
+    requestClient->CancelAll();
+    // Withdrawn downloads never report back; their entries would hold slots for ever.
+    runningDownloads.clear();
+}
+
+void LiveModuleUpdater::BuildCatalogueUrl(int env) {
+    catalogueUrl = CatalogueQueryUrl(CatalogueBaseUrl(env), GetMacAddress(':'));
+}
+
+bool LiveModuleUpdater::SyncGetCatalogue(std::list<ModuleRecord>& catalogue) {
+    syncResponseBody.clear();
+    HttpRequestParams params;
+    params.url = catalogueUrl;
+    params.timeoutMs = kCatalogueTimeoutMs;
+    params.isAsync = false;
+    params.onFinished = [this](const RequestFinishedRes& result) { OnRequestFinished(result); };
+    // Blocking: OnRequestFinished has stored the body before Get returns.
+    if (requestClient->Get(params) < 0 || syncResponseBody.empty()) {
+        LM_LOG(kLogError, "[LiveModuleUpdater] Sync get remote module info failed");
+        return false;
+    }
+    // A rejected answer leaves the list empty, and the missing factory entry fails start-up next.
+    ParseCatalogue(syncResponseBody, catalogue);
+    return true;
+}
+
+void LiveModuleUpdater::UpdateBegin() {
+    LM_LOG(kLogInfo, "[LiveModuleUpdater] Modules update begin");
+    HttpRequestParams params;
+    params.url = catalogueUrl;
+    params.timeoutMs = kCatalogueTimeoutMs;
+    params.onFinished = [this](const RequestFinishedRes& result) { OnRequestFinished(result); };
+    if (requestClient->Get(params) < 0) {
+        LM_LOG(kLogError, "[LiveModuleUpdater] Get remote module info failed");
+        StartDownloads();
+    }
+}
+
+void LiveModuleUpdater::OnRequestFinished(const RequestFinishedRes& result) {
+    if (result.errorCode != 0) {
+        LM_LOG(kLogError, "[LiveModuleUpdater] Http request failed {error: %d, msg: %s}", result.errorCode,
+               result.errorMsg.c_str());
+        StartDownloads();
+        return;
+    }
+    if (!result.isAsync) {
+        syncResponseBody = result.body;
+        return;
+    }
+    // A failed cycle leaves everything as it is; the next tick asks again.
+    std::list<ModuleRecord> catalogue;
+    if (ParseCatalogue(result.body, catalogue)) {
+        MergeCatalogue(catalogue);
+    } else {
+        LM_LOG(kLogError, "[LiveModuleUpdater] Parse remote module info failed");
+    }
+    StartDownloads();
 }
 
 void LiveModuleUpdater::ReadUpdateInterval() {
     updateIntervalMs = ReadUpdateIntervalMs(GlobalIniPath(modulesDir));
+}
+
+void LiveModuleUpdater::StartTimer() {
+    if (updateTimerId != 0) return;
+    // Periodic and never killed between cycles: armed once, it ticks every interval until Uninit.
+    updateTimerId = platform::SetThreadTimer(updateIntervalMs, &LiveModuleUpdater::UpdateTimerProc);
 }
 
 void LiveModuleUpdater::StopTimer() {
@@ -68,5 +133,17 @@ void LiveModuleUpdater::StopTimer() {
     platform::KillThreadTimer(updateTimerId);
     updateTimerId = 0;
 }
+
+void LiveModuleUpdater::UpdateTimerProc() {
+    if (g_updater) g_updater->UpdateBegin();
+}
+
+#ifdef LIVEMODULE_TEST_HOOKS
+bool LiveModuleUpdater::FireUpdateTimerNow() {
+    if (!g_updater || g_updater->updateTimerId == 0) return false;
+    UpdateTimerProc();
+    return true;
+}
+#endif
 
 }  // namespace LiveModule

@@ -17,10 +17,10 @@ class RequestClient;
 struct RequestFinishedRes;
 struct FileOperationRes;
 
-// Keeps the module tree on disk in step with the remote catalogue: the local record (ModuleInfo),
-// package installation from the staging folder, and, later, the catalogue query, downloads and the
-// update timer. One per process; all of it runs on the host's UI thread and takes no locks.
-// Folder strings end with "/".
+// Keeps the module tree on disk in step with the remote catalogue: the catalogue query, the local
+// record (ModuleInfo), package downloads and installation, and the periodic update timer. One per
+// process. All of it runs on the host's UI thread (requests deliver their results there, the timer
+// ticks there), so it takes no locks. Folder strings end with "/".
 class LiveModuleUpdater {
 public:
     LiveModuleUpdater(INetRequest* net, const UpdaterCallbacks& callbacks, const std::string& hostVersion);
@@ -28,9 +28,11 @@ public:
     LiveModuleUpdater(const LiveModuleUpdater&) = delete;
     LiveModuleUpdater& operator=(const LiveModuleUpdater&) = delete;
 
-    // Start-up: 0, or -2 when a waiting factory package was extracted (the loader replaces the
-    // factory from it), or -1 when the blocking catalogue phase fails.
+    // Start-up, blocking: 0, or -2 when a factory package was extracted (the loader replaces the
+    // factory from it), or -1 when the catalogue query or the factory's own download fails. Then
+    // downloads run and the update timer ticks on this thread's event loop.
     int Init(const std::string& modulesDir, int env);
+    // Stops the timer and withdraws every request; no result reaches the updater afterwards.
     void Uninit();
 
     // Whether a module may run: recorded and not disabled. An unrecorded module's folder is deleted.
@@ -44,22 +46,23 @@ public:
     void ReinstallModule(const std::string& name);
     void MoveToWebPlugins(const std::string& folder, const std::string& name);
 
+#ifdef LIVEMODULE_TEST_HOOKS
+    // Runs the update timer's tick now, on the calling (UI) thread; false when no timer is armed.
+    static bool FireUpdateTimerNow();
+#endif
+
 private:
     friend class LiveModuleUpdaterTestPeer;
 
-    // Lifecycle and schedule (LiveModuleUpdater.cpp).
-    void ReadUpdateInterval();
-    void StopTimer();
-    // Coming with the catalogue and downloads: UpdateBegin, OnRequestFinished, StartTimer,
-    // UpdateTimerProc, BuildCatalogueUrl, ParseCatalogue, ParseExt, SyncGetCatalogue.
+    // Lifecycle, update cycles and schedule (LiveModuleUpdater.cpp).
+    void BuildCatalogueUrl(int env);
+    bool SyncGetCatalogue(std::list<ModuleRecord>& catalogue);
     void UpdateBegin();
     void OnRequestFinished(const RequestFinishedRes& result);
+    void ReadUpdateInterval();
     void StartTimer();
+    void StopTimer();
     static void UpdateTimerProc();
-    void BuildCatalogueUrl(int env);
-    bool ParseCatalogue(const std::string& text, std::list<ModuleRecord>& out);
-    void ParseExt(const std::string& ext, ModuleRecord& record);
-    bool SyncGetCatalogue(std::list<ModuleRecord>& catalogue);
 
     // Local record (LocalRecord.cpp).
     void ReadModuleInfo();
@@ -69,15 +72,22 @@ private:
     bool RemoveLocal(const std::string& name);
     void ResetVersion(const std::string& name);
     bool IsInstalled(const std::string& name);
-    // Coming with the catalogue: MergeCatalogue, StartupPass.
+
+    // The catalogue against the local record (CatalogueMerge.cpp).
     void MergeCatalogue(const std::list<ModuleRecord>& catalogue);
     void StartupPass(const std::list<ModuleRecord>& catalogue);
+    bool IsQueued(const std::string& name) const;
+    // The factory's callbacks; an empty one is skipped.
+    void NotifyInstalled(const std::string& name);
+    void NotifyOffline(const std::string& name);
 
-    // Packages (PackageInstaller.cpp).
+    // Packages in the staging folder (PackageInstaller.cpp).
     int ApplyFactoryPackage();
     void CleanStagingDir();
+
+    // Downloads (PackageDownload.cpp).
     void QueueDownload(const ModuleRecord& record);
-    // Coming with the downloads: StartDownloads, DownloadPackage, OnDownloadFinished, SyncUpdateFactory.
+    // Starts queued downloads up to five in flight; arms the timer when none runs.
     void StartDownloads();
     int DownloadPackage(const std::string& url, const std::string& savePath, bool blocking);
     void OnDownloadFinished(const FileOperationRes& result);

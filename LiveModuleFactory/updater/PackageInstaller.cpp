@@ -91,7 +91,7 @@ void LiveModuleUpdater::ReinstallModule(const std::string& name) {
     RemoveLocal(name);
     // The local record carries the packageUrl of the last merge.
     QueueDownload(record);
-    // StartDownloads() comes with the downloads.
+    StartDownloads();
 }
 
 void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::string& name) {
@@ -99,16 +99,6 @@ void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::s
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
     if (!PathExists(webPlugins)) CreateDir(webPlugins);
     if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
-}
-
-void LiveModuleUpdater::QueueDownload(const ModuleRecord& record) {
-    for (ModuleRecord& queued : pendingDownloads) {
-        if (queued.name == record.name) {
-            queued = record;
-            return;
-        }
-    }
-    pendingDownloads.push_back(record);
 }
 
 }  // namespace LiveModule

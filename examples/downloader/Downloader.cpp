@@ -1,6 +1,7 @@
 // downloader: a module that uses the built-in net_request service. At start-up it fetches the URL
 // named in <config>/downloader.url into <temp>/downloader/, with progress and the result delivered
-// on the host's UI thread. A newer version of it says so, to show a hot update.
+// on the host's UI thread. Release 1.0.0 is built to fail its start (DOWNLOADER_FAILS_TO_START), so
+// that the fixed 2.0.0 can show a module arriving as a hot update while the host runs.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -18,6 +19,11 @@ public:
     explicit Downloader(LiveModule::ILiveModuleFactory* factory) : factory(factory) {}
 
     bool Initialize() override {
+#ifdef DOWNLOADER_FAILS_TO_START
+        std::printf("[downloader %s] cannot start: this release does not read its configuration\n", DOWNLOADER_VERSION);
+        std::fflush(stdout);
+        return false;
+#endif
         std::printf("[downloader %s] initialised\n", DOWNLOADER_VERSION);
         net = LiveModule::AsNetRequest(factory->QueryModule("net_request", LiveModule::kInterfaceVersion));
         std::ifstream config(std::string(factory->GetConfigDir()) + "downloader.url");

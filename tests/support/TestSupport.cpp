@@ -44,6 +44,15 @@ std::vector<std::string> JournalOf(const std::string& prefix) {
     return matching;
 }
 
+std::vector<std::string> IdsThatReceived(const std::string& call) {
+    std::vector<std::string> ids;
+    for (const std::string& entry : Journal()) {
+        const size_t colon = entry.find(':');
+        if (colon != std::string::npos && entry.compare(colon + 1, std::string::npos, call) == 0) ids.push_back(entry.substr(0, colon));
+    }
+    return ids;
+}
+
 TempDir::TempDir(const std::string& stem) {
     std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -141,6 +150,16 @@ std::unique_ptr<LiveModule::tools::CatalogueServer> StartCatalogue(int env, cons
     server->SetManifestText(manifest);
     if (!server->Start()) throw std::runtime_error("cannot listen on the catalogue port " + std::to_string(port));
     return server;
+}
+
+StartedFactory::StartedFactory(const InstallationTree& tree, int env)
+    : catalogue(StartCatalogue(env)), library(tree.factoryPath) {
+    ClearJournal();
+    factory = library.Load(env, &error);
+}
+
+StartedFactory::~StartedFactory() {
+    if (factory) library.Unload(factory);
 }
 
 void PumpFor(int milliseconds) {

@@ -17,6 +17,8 @@ std::vector<std::string> Journal();
 void ClearJournal();
 // Journal entries that start with the given prefix, in order.
 std::vector<std::string> JournalOf(const std::string& prefix);
+// Ids of the modules that received `call` (as journalled, e.g. "Load" or "Initialize"), in order.
+std::vector<std::string> IdsThatReceived(const std::string& call);
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
 class TempDir {
@@ -80,6 +82,17 @@ int CataloguePort(int env);
 // Null (and the test skipped) when the environment's server is not on loopback.
 std::unique_ptr<LiveModule::tools::CatalogueServer> StartCatalogue(
     int env, const std::string& manifest = FactoryOnlyManifest(), const std::string& packagesDir = ".");
+
+// A factory started over a tree with a catalogue server of the environment answering (env 1: every
+// package loads, in scan order); unloaded at the end without an exit event.
+struct StartedFactory {
+    explicit StartedFactory(const InstallationTree& tree, int env = 1);
+    ~StartedFactory();
+    std::unique_ptr<LiveModule::tools::CatalogueServer> catalogue;
+    FactoryLibrary library;
+    int error = 0;
+    LiveModule::ILiveModuleFactory* factory = nullptr;
+};
 
 // Runs the calling thread's main context: the host's UI loop in these tests.
 void PumpFor(int milliseconds);

@@ -8,22 +8,10 @@
 #include "LogBridge.h"
 #include "TestArchives.h"
 #include "TestSupport.h"
+#include "UpdaterPeer.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleInfoFile.h"
 #include "updater/UpdateInterval.h"
-
-namespace LiveModule {
-// The updater's internal steps, for the tests.
-class LiveModuleUpdaterTestPeer {
-public:
-    static std::list<ModuleRecord>& Local(LiveModuleUpdater& u) { return u.localModules; }
-    static std::list<ModuleRecord>& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
-    static int32_t FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
-    static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
-    static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
-    static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
-};
-}  // namespace LiveModule
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
@@ -48,11 +36,15 @@ std::string Listing(const std::list<ModuleRecord>& records) {
 
 class UpdaterTree : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directories(staging); }
-    // A fresh updater started on the tree, as at the next start of the host.
+    void SetUp() override {
+        fs::create_directories(staging);
+        Peer::Open(updater, modules);
+    }
+    // A fresh updater started on the tree, as at the next start of the host. Without a request
+    // service start-up runs its local steps and stops at the catalogue query.
     std::unique_ptr<LiveModuleUpdater> Restart() {
         auto next = std::make_unique<LiveModuleUpdater>(nullptr, UpdaterCallbacks(), "30.0.0");
-        EXPECT_EQ(next->Init(modules, 0), 0);
+        EXPECT_EQ(next->Init(modules, 0), -1);
         return next;
     }
     // Every line the real log library wrote.
@@ -75,8 +67,7 @@ TEST_F(UpdaterTree, LoadsTheRecordAnswersTheFactoryAndKeepsEveryChange) {
                             "{\"name\": \"LiveModuleFactory\", \"version\": 7}, {\"name\": \"on\", \"moduleName\": \"On\",\n"
                             "\"version\": 3}, {\"name\": \"on\", \"version\": 9}, {\"name\": \"\"}]}");
     for (const char* name : {"off", "on", "gone"}) lmtest::WriteFile(modules + name + "/f", "x");
-    ASSERT_EQ(updater.Init(modules, 0), 0);
-    EXPECT_EQ(updater.Init(modules, 0), 0);
+    Peer::Open(updater, modules);
     EXPECT_EQ(Peer::FactoryVersion(updater), 7);
     EXPECT_EQ(Listing(Peer::Local(updater)), "off:2 on:3 on:9 :0 ");
 
@@ -113,7 +104,6 @@ TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
 
 TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
     lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
-    ASSERT_EQ(updater.Init(modules, 0), 0);
     Peer::Upsert(updater, Record("m", 1, std::string(300000, 'a')));
     for (int round = 0; round < 20; ++round) {
         const pid_t child = fork();
@@ -136,7 +126,6 @@ TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
     platform::LibraryHandle logLibrary = nullptr;
     fs::create_directories(logs);
     LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
-    ASSERT_EQ(updater.Init(modules, 0), 0);
     for (const char* name : {"alpha", "web", "beta", "gamma"}) Peer::Upsert(updater, Record(name, 5));
     lmtest::WriteZip(staging + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "lib"}, {"alpha/readme.txt"}});
     lmtest::WriteFile(modules + "alpha/old.txt", "old");
@@ -179,21 +168,28 @@ TEST_F(UpdaterTree, StartUpCleansStagingAndHandsOverTheFactoryPackage) {
     damaged.damaged = true;
     lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a"}, damaged});
     lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
-    EXPECT_EQ(updater.Init(modules, 0), 0);
+    EXPECT_EQ(updater.Init(modules, 0), -1) << "a damaged package is dropped; then no service answers";
     EXPECT_EQ(Peer::IntervalMs(updater), 60000u);
     EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"}));
 }
 
 TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
-    ASSERT_EQ(updater.Init(modules, 0), 0);
+    platform::LibraryHandle logLibrary = nullptr;
+    fs::create_directories(logs);
+    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
     ModuleRecord a = Record("a", 3);
     a.packageUrl = "http://packages.invalid/a.zip";
     Peer::Upsert(updater, a);
     Peer::Upsert(updater, Record("b", 1));
     updater.ReinstallModule("a");
     updater.ReinstallModule("unknown");
-    EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | a:3 ");
-    EXPECT_EQ(Peer::Pending(updater).front().packageUrl, a.packageUrl);
+    ReleaseLogLibrary(logLibrary);
+    EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | ");
+    EXPECT_NE(Log().find("[error] [LiveModuleUpdater] Download module failed {error: -1001, module: a, url: "
+                         "http://packages.invalid/a.zip}\n"),
+              std::string::npos)
+        << "without a service the download is refused and dropped";
+    Peer::Queue(updater, a);
     Peer::Queue(updater, Record("b", 1));
     Peer::Queue(updater, Record("a", 9));
     EXPECT_EQ(Listing(Peer::Pending(updater)), "a:9 b:1 ") << "a queued name is replaced in its place";

@@ -33,7 +33,9 @@ void Usage() {
                  "       lm-host --print-device-id\n"
                  "  An empty --host-version or --qt-version makes the host report none.\n"
                  "  --print-device-id prints the device identifier as the catalogue query sends it and\n"
-                 "  the User-Device header value, one per line.\n");
+                 "  the User-Device header value, one per line.\n"
+                 "  SIGINT or SIGTERM ends the host; SIGUSR1 runs an update cycle at once when the factory\n"
+                 "  was built with LIVEMODULE_TEST_HOOKS.\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -60,6 +62,19 @@ gboolean Quit(gpointer loop) {
     return G_SOURCE_REMOVE;
 }
 
+// SIGUSR1: run an update cycle now, through the factory's test hook when it was built with one.
+gboolean UpdateNow(gpointer library) {
+    auto fire = reinterpret_cast<void (*)()>(dlsym(library, "LiveModuleTestFireUpdateTimer"));
+    if (fire) {
+        std::printf("lm-host: update cycle requested\n");
+        fire();
+    } else {
+        std::printf("lm-host: this factory has no test hooks; the update timer decides\n");
+    }
+    std::fflush(stdout);
+    return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +91,12 @@ int main(int argc, char** argv) {
     LiveModule::host::SetHostVersion(options.hostVersion);
     LiveModule::host::SetQtVersion(options.qtVersion);
 
+    // The signal sources come first: a signal during the factory's blocking start-up waits for the
+    // loop instead of killing the process half-way.
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_unix_signal_add(SIGINT, Quit, loop);
+    g_unix_signal_add(SIGTERM, Quit, loop);
+
     void* library = dlopen(options.factory.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "lm-host: cannot load %s: %s\n", options.factory.c_str(), dlerror());
@@ -87,6 +108,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lm-host: %s lacks the factory exports\n", options.factory.c_str());
         return 2;
     }
+    g_unix_signal_add(SIGUSR1, UpdateNow, library);
 
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = load(options.env, nullptr, &error);
@@ -98,9 +120,6 @@ int main(int argc, char** argv) {
                 factory->GetQtVersion());
     std::fflush(stdout);
 
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    g_unix_signal_add(SIGINT, Quit, loop);
-    g_unix_signal_add(SIGTERM, Quit, loop);
     if (options.runFor >= 0) g_timeout_add(static_cast<guint>(options.runFor * 1000), Quit, loop);
     g_main_loop_run(loop);
     g_main_loop_unref(loop);

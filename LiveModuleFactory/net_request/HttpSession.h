@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+struct curl_slist;
+
+namespace LiveModule {
+
+// What one transfer ended with.
+struct HttpResponse {
+    long status = 0;   // status of the last answer; 0 when no answer arrived
+    int error = 0;     // transfer error number (TransferErrorNumber), 0 when the transfer completed
+    std::string body;  // collected by Get and Post
+};
+
+// One HTTP client session over an easy handle of its own. A session serves one request on one
+// thread and is never shared; nothing carries over to the next request, not even a connection.
+// Redirects are followed (at most 50) and signals are never used, so worker threads are safe.
+class HttpSession {
+public:
+    HttpSession();
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // Sets up the transfer library for the whole process; idempotent and thread-safe. Sessions
+    // call it themselves, and the service calls it before it starts any thread.
+    static void InitializeLibrary();
+
+    void SetUrl(const std::string& url);
+    // Names compare without regard to case: a later value replaces an earlier one.
+    void SetHeader(const std::string& name, const std::string& value);
+    void SetTimeoutMs(int64_t milliseconds);         // whole transfer; 0 means no limit
+    void SetConnectTimeoutMs(int64_t milliseconds);  // connecting only
+    void SetVerifySsl(bool verify);                  // peer certificate and host name
+    void SetBody(const std::string& body);           // copied; Post sends it with its length
+    // Asked while a transfer runs, idle or not; false aborts the transfer (REQUEST_CANCELLED).
+    void SetAbortCheck(std::function<bool()> keepGoing);
+
+    HttpResponse Get();
+    HttpResponse Post();
+    // The announced body length from a HEAD request: -1 when the request failed, its status was
+    // not exactly 200, or the server announced no length.
+    int64_t GetDownloadFileLength();
+    // A GET that hands every received chunk of the body to `write`; false aborts the transfer.
+    HttpResponse Download(const std::function<bool(const char* data, size_t size)>& write);
+
+private:
+    HttpResponse Perform(const std::function<bool(const char*, size_t)>* write);
+    void ApplyHeaders();
+
+    static size_t OnWrite(char* data, size_t size, size_t count, void* session);
+
+    struct CaseInsensitiveLess {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+
+    void* curl = nullptr;                     // the easy handle
+    curl_slist* headerList = nullptr;         // handed to the handle; freed with the session
+    std::map<std::string, std::string, CaseInsensitiveLess> headers;
+    std::function<bool()> keepGoing;
+    const std::function<bool(const char*, size_t)>* writer = nullptr;  // during Download only
+    std::string body;                         // received body of Get and Post
+};
+
+// The transfer error number of a libcurl result: 0 for success, 1..17 as the error names are
+// numbered (ErrorCodeName), 4 (INTERNAL_ERROR) for any result without a number of its own.
+int TransferErrorNumber(int curlCode);
+
+// The number of a transfer that hit its time limit (OPERATION_TIMEDOUT).
+constexpr int kTransferTimedOut = 8;
+
+}  // namespace LiveModule

@@ -1,0 +1,234 @@
+#include "net_request/RequestClient.h"
+
+#include <climits>
+
+namespace LiveModule {
+
+namespace {
+
+constexpr int32_t kNoService = -1001;
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Items pointing at the strings of `pairs`, which must outlive the submission.
+std::vector<stKeyValue> ToItems(const Pairs& pairs) {
+    std::vector<stKeyValue> items(pairs.size());
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        items[i].key = pairs[i].first.c_str();
+        items[i].value = pairs[i].second.c_str();
+    }
+    return items;
+}
+
+stKeyValueList ToList(const std::vector<stKeyValue>& items) {
+    stKeyValueList list;
+    if (!items.empty()) {
+        list.count = static_cast<int32_t>(items.size());
+        list.items = items.data();
+    }
+    return list;
+}
+
+void FillHead(stRequestHead& head, const std::string& url, int32_t timeoutMs, bool isAsync, bool onUiThread,
+              void* owner) {
+    head.url = url.c_str();
+    head.timeoutMs = timeoutMs;
+    head.isAsync = isAsync;
+    head.owner = owner;
+    head.callbackOnUiThread = onUiThread;
+}
+
+template <class Result>
+Result ToResult(const stResponseInfo& info) {
+    Result result;
+    result.id = info.id;
+    result.errorCode = info.errorCode;
+    result.isAsync = info.isAsync;
+    result.url = info.url ? info.url : "";
+    result.errorMsg = info.errorMsg ? info.errorMsg : "";
+    return result;
+}
+
+}  // namespace
+
+RequestClient::RequestClient(INetRequest* net, void* owner) : net(net), owner(owner) {}
+
+RequestClient::~RequestClient() {
+    CancelAll();
+}
+
+int32_t RequestClient::Get(const HttpRequestParams& params) {
+    return SubmitHttp(params, &INetRequest::HttpGet);
+}
+
+int32_t RequestClient::Post(const HttpRequestParams& params) {
+    return SubmitHttp(params, &INetRequest::HttpPost);
+}
+
+int32_t RequestClient::SubmitHttp(const HttpRequestParams& params,
+                                  int32_t (INetRequest::*operation)(const stHttpRequest*)) {
+    if (!net) return kNoService;
+    const std::vector<stKeyValue> headers = ToItems(params.headers);
+    const std::vector<stKeyValue> queryParams = ToItems(params.queryParams);
+    const std::vector<stKeyValue> formFields = ToItems(params.formFields);
+    stHttpRequest record;
+    FillHead(record.head, params.url, params.timeoutMs, params.isAsync, params.callbackOnUiThread, owner);
+    record.headers = ToList(headers);
+    record.queryParams = ToList(queryParams);
+    record.formFields = ToList(formFields);
+    record.onResponse = &RequestClient::OnHttpResponse;
+
+    auto context = std::make_unique<RequestContext>();
+    context->client = this;
+    context->onFinished = params.onFinished;
+    return Submit(record, std::move(context), params.isAsync, operation);
+}
+
+int32_t RequestClient::Download(const DownloadRequestParams& params) {
+    if (!net) return kNoService;
+    stDownloadRequest record;
+    FillHead(record.head, params.url, params.timeoutMs, params.isAsync, params.callbackOnUiThread, owner);
+    record.overwrite = params.overwrite;
+    record.transferTimeoutSec = params.transferTimeoutSec;
+    record.binaryMode = params.binaryMode;
+    record.savePath = params.savePath.c_str();
+    record.onResponse = &RequestClient::OnFileResponse;
+    record.onProgress = &RequestClient::OnProgressReport;
+    record.onByteProgress = &RequestClient::OnByteProgressReport;
+
+    auto context = std::make_unique<RequestContext>();
+    context->client = this;
+    context->onFileFinished = params.onFinished;
+    context->onProgress = params.onProgress;
+    context->onByteProgress = params.onByteProgress;
+    return Submit(record, std::move(context), params.isAsync, &INetRequest::DownloadFile);
+}
+
+int32_t RequestClient::Upload(const UploadRequestParams& params) {
+    if (!net) return kNoService;
+    stUploadRequest record;
+    FillHead(record.head, params.url, params.timeoutMs, params.isAsync, params.callbackOnUiThread, owner);
+    record.filePath = params.filePath.c_str();
+    record.transferTimeoutSec = params.transferTimeoutSec;
+    record.reserved = params.reserved;
+    record.onResponse = &RequestClient::OnFileResponse;
+    record.onProgress = &RequestClient::OnProgressReport;
+    record.onByteProgress = &RequestClient::OnByteProgressReport;
+
+    auto context = std::make_unique<RequestContext>();
+    context->client = this;
+    context->onFileFinished = params.onFinished;
+    context->onProgress = params.onProgress;
+    context->onByteProgress = params.onByteProgress;
+    return Submit(record, std::move(context), params.isAsync, &INetRequest::UploadFile);
+}
+
+template <class Record>
+int32_t RequestClient::Submit(Record& record, std::unique_ptr<RequestContext> context, bool isAsync,
+                              int32_t (INetRequest::*operation)(const Record*)) {
+    RequestContext* const submitted = context.get();
+    int32_t key;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        key = nextProvisionalKey;
+        nextProvisionalKey = key == INT_MIN ? -2 : key - 1;
+        submitted->provisionalKey = key;
+        pending.emplace(key, std::move(context));
+    }
+    record.head.userData = submitted;
+
+    const int32_t result = (net->*operation)(&record);
+
+    std::unique_ptr<RequestContext> unused;  // freed after the lock is released
+    std::lock_guard<std::mutex> guard(lock);
+    const auto entry = pending.find(key);
+    // Absent when the final callback has already run (synchronous requests always, worker
+    // deliveries sometimes).
+    if (entry == pending.end()) return result;
+    if (result > 0 && isAsync) {
+        pending.emplace(result, std::move(entry->second));
+    } else {
+        unused = std::move(entry->second);  // refused: the service never calls back
+    }
+    pending.erase(entry);
+    return result;
+}
+
+std::unique_ptr<RequestContext> RequestClient::Claim(int32_t id, RequestContext* context) {
+    std::lock_guard<std::mutex> guard(lock);
+    for (const int32_t key : {id, context->provisionalKey}) {
+        const auto entry = pending.find(key);
+        if (entry != pending.end() && entry->second.get() == context) {
+            std::unique_ptr<RequestContext> claimed = std::move(entry->second);
+            pending.erase(entry);
+            return claimed;
+        }
+    }
+    return nullptr;
+}
+
+void RequestClient::Cancel(int32_t id) {
+    if (!net) return;
+    net->CancelRequest(id);
+    if (id <= 0) return;  // provisional keys belong to submissions under way
+    std::unique_ptr<RequestContext> withdrawn;
+    std::lock_guard<std::mutex> guard(lock);
+    const auto entry = pending.find(id);
+    if (entry == pending.end()) return;
+    withdrawn = std::move(entry->second);
+    pending.erase(entry);
+}
+
+void RequestClient::CancelAll() {
+    if (!net) return;
+    // Only contexts whose ids were known before the withdrawal began are sure to be withdrawn:
+    // take them first. A submission under way keeps its context; should its request have been
+    // withdrawn too, the context waits here for the next CancelAll or the destructor.
+    std::map<int32_t, std::unique_ptr<RequestContext>> withdrawn;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto entry = pending.begin(); entry != pending.end();) {
+            if (entry->first > 0) {
+                withdrawn.insert(pending.extract(entry++));
+            } else {
+                ++entry;
+            }
+        }
+    }
+    // A callback that comes meanwhile finds no context and does nothing; the contexts are freed
+    // once the service guarantees that none of their callbacks starts any more.
+    net->CancelOwnerRequests(owner);
+}
+
+void RequestClient::OnHttpResponse(const stResponseInfo& info, const char* text) {
+    auto* context = static_cast<RequestContext*>(info.userData);
+    if (!context) return;
+    const std::unique_ptr<RequestContext> claimed = context->client->Claim(info.id, context);
+    if (!claimed) return;
+    RequestFinishedRes result = ToResult<RequestFinishedRes>(info);
+    result.body = text ? text : "";
+    if (claimed->onFinished) claimed->onFinished(result);
+}
+
+void RequestClient::OnFileResponse(const stResponseInfo& info, const char* text) {
+    auto* context = static_cast<RequestContext*>(info.userData);
+    if (!context) return;
+    const std::unique_ptr<RequestContext> claimed = context->client->Claim(info.id, context);
+    if (!claimed) return;
+    FileOperationRes result = ToResult<FileOperationRes>(info);
+    result.path = text ? text : "";
+    if (claimed->onFileFinished) claimed->onFileFinished(result);
+}
+
+void RequestClient::OnProgressReport(int id, double fraction, void* userData) {
+    // The context lives at least until the final callback, which always comes last.
+    auto* context = static_cast<RequestContext*>(userData);
+    if (context && context->onProgress) context->onProgress(id, fraction);
+}
+
+void RequestClient::OnByteProgressReport(int id, long long received, long long total, void* userData) {
+    auto* context = static_cast<RequestContext*>(userData);
+    if (context && context->onByteProgress) context->onByteProgress(id, received, total);
+}
+
+}  // namespace LiveModule

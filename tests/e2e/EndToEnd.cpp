@@ -1,0 +1,119 @@
+#include "EndToEnd.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "../updater/TestArchives.h"
+#include "HostFrontend.h"
+
+namespace lmtest {
+
+namespace {
+std::string Text(int number) {
+    return "\"" + std::to_string(number) + "\"";
+}
+}  // namespace
+
+std::string Manifest(const std::vector<Entry>& entries, int factoryVersion) {
+    std::string data;
+    if (factoryVersion >= 0) {
+        data += R"({"name": "LiveModuleFactory", "orgname": "LiveModuleFactory.zip", "resver": )" + Text(factoryVersion) +
+                R"(, "pfile": "{base}packages/LiveModuleFactory.zip"})";
+    }
+    for (const Entry& entry : entries) {
+        if (!data.empty()) data += ", ";
+        data += R"({"name": "Module )" + entry.name + R"(", "orgname": ")" + entry.name + R"(.zip", "resver": )" +
+                Text(entry.version) + R"(, "pfile": "{base}packages/)" + entry.name + R"(.zip", "order": )" +
+                Text(entry.order) + R"(, "require_client_version": )" + Text(entry.required) +
+                R"(, "preinstall": )" + std::to_string(entry.preinstall) + R"(, "disabled": )" +
+                std::to_string(entry.disabled) + (entry.appver.empty() ? "" : R"(, "appver": ")" + entry.appver + "\"") +
+                R"(, "identify": 1, "ext": "{\"hot_update_enable\": 1}"})";
+    }
+    return R"({"error": 0, "data": [)" + data + "]}";
+}
+
+void PublishModule(const std::string& packagesDir, const std::string& id, const std::string& variant,
+                   size_t paddingBytes) {
+    std::filesystem::create_directories(packagesDir);
+    std::vector<ZipEntry> entries{ZipEntry(id + "/"), ZipEntry(id + "/64bit/"),
+                                  UnixEntry(id + "/64bit/" + id + "_6_3_1_0.so", ReadFile(BuiltModule(variant)), 0100755)};
+    if (paddingBytes > 0) {
+        std::string filler(paddingBytes, '\0');
+        uint32_t state = 2463534242u;  // xorshift: bytes deflate cannot shrink
+        for (char& byte : filler) {
+            state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+            byte = static_cast<char>(state);
+        }
+        entries.push_back(UnixEntry(id + "/filler.bin", filler, 0100644));
+    }
+    // Written beside and renamed, so the server never serves half a package.
+    const std::string target = packagesDir + "/" + id + ".zip";
+    WriteZip(target + ".new", entries);
+    std::filesystem::rename(target + ".new", target);
+}
+
+void PublishFactory(const std::string& packagesDir) {
+    std::filesystem::create_directories(packagesDir);
+    WriteZip(packagesDir + "/LiveModuleFactory.zip",
+             {ZipEntry("LiveModuleFactory/64bit/"),
+              UnixEntry("LiveModuleFactory/64bit/LiveModuleFactory.so",
+                        ReadFile(LMTEST_FACTORY_DIR "/LiveModuleFactory.so"), 0100755)});
+}
+
+Deployment::Deployment(int env)
+    : env(env), tree(base.path() + "/root"), packages(base.path() + "/packages"),
+      server(StartCatalogue(env, Manifest({}), base.path() + "/packages")) {
+    std::filesystem::create_directories(packages);
+}
+
+std::string Deployment::ModuleInfo() const {
+    return Exists(tree.modulesDir + "ModuleInfo") ? ReadFile(tree.modulesDir + "ModuleInfo") : "";
+}
+
+bool Deployment::Installed(const std::string& id) const {
+    return Exists(tree.modulesDir + id + "/64bit/" + id + "_6_3_1_0.so");
+}
+
+size_t Deployment::CountLogLines(const std::string& text) const {
+    const std::string log = tree.Log();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+}
+
+Host::Host(const Deployment& deployment) : library(deployment.tree.factoryPath) {
+    factory = library.Load(deployment.env, &error);
+}
+
+Host::~Host() {
+    if (!factory) return;
+    LiveModule::host::FireFrontendEvent(17);
+    library.Unload(factory);
+}
+
+bool Host::Running(const std::string& id) const {
+    for (const std::string& loaded : RegistryOrder()) {
+        if (loaded == id) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> Host::RegistryOrder() const {
+    // The factory keeps the enumeration in registry order; every test module is enabled.
+    static std::vector<std::string>* collected = nullptr;
+    std::vector<std::string> order;
+    collected = &order;
+    if (factory) factory->EnumModules([](LiveModule::ILiveModule* module) { collected->push_back(module->GetId()); });
+    collected = nullptr;
+    return order;
+}
+
+void Host::FireUpdateTimer() const {
+    auto fire = reinterpret_cast<void (*)()>(dlsym(library.handle(), "LiveModuleTestFireUpdateTimer"));
+    if (!fire) throw std::runtime_error("the factory was built without LIVEMODULE_TEST_HOOKS");
+    fire();
+}
+
+}  // namespace lmtest

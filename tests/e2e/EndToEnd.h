@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LiveModule/LiveModule.h"
+#include "TestSupport.h"
+
+// The whole system as a host meets it: the real factory library in a real installation tree, a real
+// catalogue server on the environment's port, and real zip packages of real module libraries.
+namespace lmtest {
+
+// One catalogue entry as the server lists it.
+struct Entry {
+    Entry(std::string name, int version = 1, int order = 0, int required = 0, std::string appver = "")
+        : name(std::move(name)), version(version), order(order), required(required), appver(std::move(appver)) {}
+    std::string name;
+    int version;
+    int order;
+    int required;
+    std::string appver;
+    int preinstall = 1;
+    int disabled = 0;
+};
+
+// The catalogue answer listing the factory (unless factoryVersion is negative) and the entries.
+std::string Manifest(const std::vector<Entry>& entries, int factoryVersion = 0);
+
+// A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant`, and
+// `paddingBytes` of incompressible filler (to make a download take a while).
+void PublishModule(const std::string& packagesDir, const std::string& id, const std::string& variant,
+                   size_t paddingBytes = 0);
+
+// A factory package LiveModuleFactory.zip with a copy of the built factory library.
+void PublishFactory(const std::string& packagesDir);
+
+// A tree, a packages folder and the catalogue server of one environment.
+class Deployment {
+public:
+    explicit Deployment(int env);
+    const int env;
+    TempDir base;
+    InstallationTree tree;
+    const std::string packages;
+    std::unique_ptr<LiveModule::tools::CatalogueServer> server;
+
+    std::string ModuleInfo() const;  // the record file's text, empty when absent
+    bool Installed(const std::string& id) const;  // the library for 6_3_1_0 is in the module tree
+    bool HasLogLine(const std::string& text) const { return tree.Log().find(text) != std::string::npos; }
+    size_t CountLogLines(const std::string& text) const;
+};
+
+// A running host over a deployment's tree: the factory loaded, the UI loop pumped by the test.
+class Host {
+public:
+    explicit Host(const Deployment& deployment);
+    ~Host();  // exit event, then unload
+    LiveModule::ILiveModuleFactory* factory = nullptr;
+    int error = 0;
+
+    bool Running(const std::string& id) const;  // loaded, whatever its service version
+    std::vector<std::string> RegistryOrder() const;
+    void FireUpdateTimer() const;
+
+private:
+    FactoryLibrary library;
+};
+
+}  // namespace lmtest

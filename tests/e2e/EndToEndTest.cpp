@@ -1,0 +1,353 @@
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "EndToEnd.h"
+
+namespace {
+
+using lmtest::Deployment;
+using lmtest::Entry;
+using lmtest::Host;
+using lmtest::Manifest;
+using lmtest::PublishModule;
+using lmtest::PumpUntil;
+
+constexpr int kLong = 30000;  // ms: generous deadline for downloads, also under sanitizers
+
+// name -> version of the module elements of a ModuleInfo text (the factory's under its own name).
+std::map<std::string, int> Versions(const std::string& moduleInfo) {
+    std::map<std::string, int> versions;
+    auto json = nlohmann::json::parse(moduleInfo, nullptr, false);
+    if (!json.is_object() || !json["modules"].is_array()) return {{"<invalid>", -1}};
+    for (const auto& element : json["modules"]) versions[element["name"].get<std::string>()] = element["version"].get<int>();
+    return versions;
+}
+
+#define REQUIRE_SERVER(deployment) \
+    if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
+
+bool UpdateFinished(const Deployment& d, size_t times = 1) {
+    return d.CountLogLines("[LiveModuleUpdater] Modules update finished") >= times;
+}
+
+// The deployment after a first start that installed `entries` (each published from the variant of its name).
+void FirstStart(Deployment& d, const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries) PublishModule(d.packages, entry.name, entry.name);
+    d.server->SetManifestText(Manifest(entries));
+    Host host(d);
+    ASSERT_NE(host.factory, nullptr) << host.error;
+    ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d); }, kLong)) << d.tree.Log();
+}
+
+}  // namespace
+
+TEST(EndToEnd, FirstStartInstallsEverythingInOrderAndASecondStartDownloadsNothing) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    PublishModule(d.packages, "alpha", "alpha");
+    PublishModule(d.packages, "beta", "beta");
+    d.server->SetManifestText(Manifest({{"alpha", 3, 2}, {"beta", 4, 1}}));
+    lmtest::ClearJournal();
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr) << host.error;
+        ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d); }, kLong)) << d.tree.Log();
+        EXPECT_EQ(host.RegistryOrder(), (std::vector<std::string>{"beta", "alpha"})) << "re-sorted by order";
+        EXPECT_EQ(lmtest::JournalOf("alpha:Initialize").size(), 1u);
+        EXPECT_EQ(lmtest::JournalOf("beta:Initialize").size(), 1u);
+        // Whichever came second was introduced to the first.
+        EXPECT_EQ(lmtest::JournalOf("alpha:OnModuleLoaded(beta)").size() + lmtest::JournalOf("beta:OnModuleLoaded(alpha)").size(), 1u);
+        EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Module download finished {module: alpha}"));
+        EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Start install module {name: beta}"));
+    }
+    EXPECT_EQ(Versions(d.ModuleInfo()), (std::map<std::string, int>{{"LiveModuleFactory", 0}, {"alpha", 3}, {"beta", 4}}));
+    EXPECT_EQ(d.ModuleInfo().find('\n'), std::string::npos);
+    EXPECT_FALSE(lmtest::Exists(d.tree.modulesDir + "Temp/alpha.zip")) << "installed packages are removed";
+
+    lmtest::ClearJournal();
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        // Loaded at start, in zorder, from the record and the catalogue.
+        EXPECT_EQ(host.RegistryOrder(), (std::vector<std::string>{"beta", "alpha"}));
+        lmtest::PumpFor(300);
+    }
+    EXPECT_EQ(d.server->PackageRequests("alpha.zip"), 1);
+    EXPECT_EQ(d.server->PackageRequests("beta.zip"), 1);
+    EXPECT_TRUE(d.HasLogLine("Load module success {id: beta, version: 1.0.0, zorder: 1, disabled: 0 }"));
+}
+
+TEST(EndToEnd, UpdatesWaitForARunningModuleAndNewModulesAreHotLoaded) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    lmtest::WriteFile(d.tree.root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
+    FirstStart(d, {{"alpha", 1, 5}});
+
+    lmtest::ClearJournal();
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        ASSERT_TRUE(host.Running("alpha"));
+        // A newer alpha, a new small beta (order 0) and a new slow gamma.
+        PublishModule(d.packages, "alpha", "alpha_v2");
+        PublishModule(d.packages, "beta", "beta");
+        PublishModule(d.packages, "gamma", "gamma", 3 << 20);
+        LiveModule::tools::ServerFaults slow;
+        slow.packageChunkDelayMs = 5;
+        d.server->SetFaults(slow);
+        d.server->SetManifestText(Manifest({{"alpha", 2, 5}, {"beta", 1, 0}, {"gamma", 1, 9}}));
+        host.FireUpdateTimer();
+        ASSERT_TRUE(PumpUntil([&] { return host.Running("beta"); }, kLong)) << d.tree.Log();
+        if (!UpdateFinished(d, 2)) {
+            // Hot-loaded modules wait at the end of the registry until the update has finished.
+            EXPECT_EQ(host.RegistryOrder(), (std::vector<std::string>{"alpha", "beta"}));
+        }
+        ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d, 2); }, kLong)) << d.tree.Log();
+        EXPECT_EQ(host.RegistryOrder(), (std::vector<std::string>{"beta", "alpha", "gamma"}));
+        EXPECT_EQ(lmtest::JournalOf("alpha:Load").size(), 1u) << "a running module is not replaced";
+        EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/alpha.zip")) << "its package waits for the next start";
+        EXPECT_EQ(Versions(d.ModuleInfo())["alpha"], 2);
+        EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Modules update begin"));
+    }
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        EXPECT_TRUE(host.Running("alpha"));
+    }
+    // Module libraries stay mapped after the exit event, so this process still holds the first
+    // alpha under the same path and gets it back from dlopen; the new library is checked on disk.
+    EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Start install module {name: alpha}"));
+    EXPECT_EQ(lmtest::ReadFile(d.tree.modulesDir + "alpha/64bit/alpha_6_3_1_0.so"),
+              lmtest::ReadFile(lmtest::BuiltModule("alpha_v2")));
+    EXPECT_FALSE(lmtest::Exists(d.tree.modulesDir + "Temp/alpha.zip"));
+}
+
+TEST(EndToEnd, AModuleBelowItsRequiredVersionIsRemovedAndFetchedAgain) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    FirstStart(d, {{"alpha", 1}});
+    PublishModule(d.packages, "alpha", "alpha_v2");
+    d.server->SetManifestText(Manifest({{"alpha", 3, 0, /*required=*/2}}));
+    Host host(d);
+    ASSERT_NE(host.factory, nullptr);
+    EXPECT_FALSE(host.Running("alpha"));
+    EXPECT_FALSE(d.Installed("alpha")) << "an installed version below the required one is deleted at start";
+    ASSERT_TRUE(PumpUntil([&] { return host.Running("alpha"); }, kLong)) << d.tree.Log();
+    // The first alpha stays mapped in this process (no library is released at exit), so dlopen
+    // hands it back; the fetched library is checked on disk.
+    EXPECT_EQ(lmtest::ReadFile(d.tree.modulesDir + "alpha/64bit/alpha_6_3_1_0.so"),
+              lmtest::ReadFile(lmtest::BuiltModule("alpha_v2")));
+    EXPECT_EQ(Versions(d.ModuleInfo())["alpha"], 3);
+}
+
+TEST(EndToEnd, AModuleLeftOutOfTheCatalogueIsRemovedOnlyInTheDefaultEnvironment) {
+    for (int env : {0, 1}) {
+        SCOPED_TRACE(env);
+        Deployment d(env);
+        REQUIRE_SERVER(d);
+        FirstStart(d, {{"alpha", 1}, {"beta", 1}});
+        d.server->SetManifestText(Manifest({{"beta", 1}}));
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        EXPECT_EQ(Versions(d.ModuleInfo()).count("alpha"), 0u) << "no longer recorded";
+        if (env == 0) {
+            EXPECT_FALSE(lmtest::Exists(d.tree.modulesDir + "alpha"));
+            EXPECT_FALSE(host.Running("alpha"));
+            EXPECT_TRUE(d.HasLogLine("[LiveModuleFactory] Module offline {name: alpha}"));
+        } else {
+            EXPECT_TRUE(d.Installed("alpha"));
+            EXPECT_TRUE(host.Running("alpha"));
+        }
+        EXPECT_TRUE(host.Running("beta"));
+    }
+}
+
+TEST(EndToEnd, AModuleForANewerHostIsNeitherFetchedNorUpdated) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    FirstStart(d, {{"alpha", 1}});
+    PublishModule(d.packages, "alpha", "alpha_v2");
+    PublishModule(d.packages, "beta", "beta");
+    // The host is 30.0.0.
+    d.server->SetManifestText(
+        Manifest({{"alpha", 2, 0, 0, "30.0.1"}, {"beta", 1, 0, 0, "99.0"}, {"gamma", 1, 0, 0, "not.a.version"}}));
+    const std::string before = d.ModuleInfo();
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        lmtest::PumpFor(500);
+        EXPECT_TRUE(host.Running("alpha"));
+        EXPECT_FALSE(host.Running("beta"));
+    }
+    EXPECT_EQ(Versions(d.ModuleInfo()), Versions(before)) << "the local record stays as it was";
+    EXPECT_EQ(d.server->PackageRequests("alpha.zip"), 1);
+    EXPECT_EQ(d.server->PackageRequests("beta.zip"), 0);
+    EXPECT_EQ(d.server->PackageRequests("gamma.zip"), 0);
+    EXPECT_TRUE(d.HasLogLine("Load module success {id: alpha, version: 1.0.0"));
+}
+
+TEST(EndToEnd, ANewerFactoryPackageIsHandedBackAtEveryStart) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    lmtest::PublishFactory(d.packages);
+    PublishModule(d.packages, "alpha", "alpha");
+    d.server->SetManifestText(Manifest({{"alpha", 1}}, /*factoryVersion=*/5));
+    lmtest::ClearJournal();
+    for (int start = 0; start < 2; ++start) {
+        Host host(d);
+        EXPECT_EQ(host.factory, nullptr);
+        EXPECT_EQ(host.error, -2);
+    }
+    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory/64bit/LiveModuleFactory.so"));
+    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory.zip"));
+    EXPECT_EQ(Versions(d.ModuleInfo())["LiveModuleFactory"], 5);
+    EXPECT_EQ(d.server->PackageRequests("LiveModuleFactory.zip"), 1) << "fetched once, then waiting";
+    EXPECT_TRUE(lmtest::Journal().empty()) << "no module was loaded";
+    EXPECT_EQ(d.CountLogLines("[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"), 2u);
+}
+
+TEST(EndToEnd, BadCatalogueAnswersFailTheStartAndLoseNothing) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    FirstStart(d, {{"alpha", 1}});
+    const std::string record = d.ModuleInfo();
+
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        const char* line;
+    };
+    const std::vector<Case> cases = {
+        {"no factory entry", [&] { d.server->SetManifestText(Manifest({{"alpha", 1}}, -1)); },
+         "[LiveModuleUpdater] Get factory module info failed"},
+        {"status 500",
+         [&] {
+             d.server->SetManifestText(Manifest({{"alpha", 1}}));
+             LiveModule::tools::ServerFaults faults;
+             faults.catalogueStatus = 500;
+             d.server->SetFaults(faults);
+         },
+         "[LiveModuleUpdater] Sync get remote module info failed"},
+        {"malformed JSON",
+         [&] {
+             LiveModule::tools::ServerFaults faults;
+             faults.catalogueOverride = true;
+             faults.catalogueBody = R"({"error": 0, "data": [)";
+             d.server->SetFaults(faults);
+         },
+         "[LiveModuleUpdater] Parse remote module info failed { invalid param }"},
+        {"truncated answer",
+         [&] {
+             LiveModule::tools::ServerFaults faults;
+             faults.truncateCatalogue = true;
+             d.server->SetFaults(faults);
+         },
+         "[LiveModuleUpdater] Get factory module info failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        lmtest::ClearJournal();
+        {
+            Host host(d);
+            EXPECT_EQ(host.factory, nullptr);
+            EXPECT_EQ(host.error, -1);
+        }
+        EXPECT_TRUE(d.HasLogLine(c.line)) << d.tree.Log();
+        EXPECT_TRUE(lmtest::JournalOf("alpha:").empty()) << "no module is loaded after a failed start";
+        EXPECT_EQ(d.ModuleInfo(), record);
+        EXPECT_TRUE(d.Installed("alpha"));
+    }
+    EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Http request failed {error: -1001, msg: "));
+
+    // A truncated package: the start succeeds, the download fails, nothing installed changes.
+    d.server->SetFaults({});
+    PublishModule(d.packages, "alpha", "alpha_v2");
+    d.server->SetManifestText(Manifest({{"alpha", 2}}));
+    LiveModule::tools::ServerFaults truncated;
+    truncated.truncatePackages = true;
+    d.server->SetFaults(truncated);
+    {
+        Host host(d);
+        ASSERT_NE(host.factory, nullptr);
+        ASSERT_TRUE(PumpUntil([&] { return d.HasLogLine("[LiveModuleUpdater] Module download failed {error: -1001, module: alpha}"); },
+                              kLong))
+            << d.tree.Log();
+        EXPECT_TRUE(host.Running("alpha"));
+    }
+    EXPECT_EQ(d.ModuleInfo(), record);
+    EXPECT_TRUE(d.HasLogLine("Load module success {id: alpha, version: 1.0.0"));
+}
+
+TEST(EndToEnd, ACatalogueThatTimesOutFailsTheStart) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    FirstStart(d, {{"alpha", 1}});
+    const std::string record = d.ModuleInfo();
+    LiveModule::tools::ServerFaults faults;
+    faults.catalogueDelayMs = 11000;  // beyond the 10 s the start-up query waits
+    d.server->SetFaults(faults);
+    Host host(d);
+    EXPECT_EQ(host.factory, nullptr);
+    EXPECT_EQ(host.error, -1);
+    EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Http request failed {error: -1002, msg: "));
+    EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Sync get remote module info failed"));
+    EXPECT_EQ(d.ModuleInfo(), record);
+}
+
+TEST(EndToEnd, SevenPackagesDownloadAtMostFiveAtATime) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    std::vector<Entry> entries;
+    for (int n = 1; n <= 7; ++n) {
+        const std::string id = "m" + std::to_string(n);
+        PublishModule(d.packages, id, id, 256 << 10);
+        entries.push_back({id, 1, n});
+    }
+    d.server->SetManifestText(Manifest(entries));
+    LiveModule::tools::ServerFaults slow;
+    slow.packageChunkDelayMs = 10;
+    d.server->SetFaults(slow);
+    Host host(d);
+    ASSERT_NE(host.factory, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d); }, kLong * 2)) << d.tree.Log();
+    lmtest::PumpFor(200);
+    EXPECT_EQ(d.server->MaxConcurrentPackages(), 5);
+    EXPECT_EQ(d.CountLogLines("[LiveModuleUpdater] Modules update finished"), 1u);
+    EXPECT_EQ(d.CountLogLines("[LiveModuleUpdater] Module download begin"), 7u);
+    EXPECT_EQ(host.RegistryOrder(), (std::vector<std::string>{"m1", "m2", "m3", "m4", "m5", "m6", "m7"}));
+}
+
+TEST(EndToEnd, ATimerCyclePicksUpACatalogueChange) {
+    Deployment d(0);
+    REQUIRE_SERVER(d);
+    lmtest::WriteFile(d.tree.root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
+    FirstStart(d, {{"alpha", 1}});
+    Host host(d);
+    ASSERT_NE(host.factory, nullptr);
+    const int queries = d.server->CatalogueRequests();
+    PublishModule(d.packages, "beta", "beta");
+    d.server->SetManifestText(Manifest({{"alpha", 1}, {"beta", 1}}));
+    host.FireUpdateTimer();
+    ASSERT_TRUE(PumpUntil([&] { return host.Running("beta"); }, kLong)) << d.tree.Log();
+    EXPECT_EQ(d.server->CatalogueRequests(), queries + 1);
+    EXPECT_EQ(Versions(d.ModuleInfo())["beta"], 1);
+}
+
+TEST(EndToEnd, LmHostReportsAFailedStart) {
+    Deployment d(2);
+    REQUIRE_SERVER(d);
+    d.server->Stop();  // nobody answers the catalogue query
+    const std::string command = std::string(LMTEST_LM_HOST) + " --factory '" + d.tree.factoryPath +
+                                "' --env 2 --run-for 5 > '" + d.base.path() + "/out.txt'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(lmtest::ReadFile(d.base.path() + "/out.txt"), "LoadLiveModuleFactory failed: error -1\n");
+    EXPECT_TRUE(d.HasLogLine("[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"));
+}
