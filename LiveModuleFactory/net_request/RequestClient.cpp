@@ -84,6 +84,20 @@ int32_t RequestClient::SubmitHttp(const HttpRequestParams& params,
     return Submit(record, std::move(context), params.isAsync, operation);
 }
 
+// Downloads and uploads share their callbacks: the record gets the client's, the context the caller's.
+template <class Record, class Params>
+std::unique_ptr<RequestContext> RequestClient::FileContext(Record& record, const Params& params) {
+    record.onResponse = &RequestClient::OnFileResponse;
+    record.onProgress = &RequestClient::OnProgressReport;
+    record.onByteProgress = &RequestClient::OnByteProgressReport;
+    auto context = std::make_unique<RequestContext>();
+    context->client = this;
+    context->onFileFinished = params.onFinished;
+    context->onProgress = params.onProgress;
+    context->onByteProgress = params.onByteProgress;
+    return context;
+}
+
 int32_t RequestClient::Download(const DownloadRequestParams& params) {
     if (!net) return kNoService;
     stDownloadRequest record;
@@ -92,16 +106,7 @@ int32_t RequestClient::Download(const DownloadRequestParams& params) {
     record.transferTimeoutSec = params.transferTimeoutSec;
     record.binaryMode = params.binaryMode;
     record.savePath = params.savePath.c_str();
-    record.onResponse = &RequestClient::OnFileResponse;
-    record.onProgress = &RequestClient::OnProgressReport;
-    record.onByteProgress = &RequestClient::OnByteProgressReport;
-
-    auto context = std::make_unique<RequestContext>();
-    context->client = this;
-    context->onFileFinished = params.onFinished;
-    context->onProgress = params.onProgress;
-    context->onByteProgress = params.onByteProgress;
-    return Submit(record, std::move(context), params.isAsync, &INetRequest::DownloadFile);
+    return Submit(record, FileContext(record, params), params.isAsync, &INetRequest::DownloadFile);
 }
 
 int32_t RequestClient::Upload(const UploadRequestParams& params) {
@@ -111,16 +116,7 @@ int32_t RequestClient::Upload(const UploadRequestParams& params) {
     record.filePath = params.filePath.c_str();
     record.transferTimeoutSec = params.transferTimeoutSec;
     record.reserved = params.reserved;
-    record.onResponse = &RequestClient::OnFileResponse;
-    record.onProgress = &RequestClient::OnProgressReport;
-    record.onByteProgress = &RequestClient::OnByteProgressReport;
-
-    auto context = std::make_unique<RequestContext>();
-    context->client = this;
-    context->onFileFinished = params.onFinished;
-    context->onProgress = params.onProgress;
-    context->onByteProgress = params.onByteProgress;
-    return Submit(record, std::move(context), params.isAsync, &INetRequest::UploadFile);
+    return Submit(record, FileContext(record, params), params.isAsync, &INetRequest::UploadFile);
 }
 
 template <class Record>

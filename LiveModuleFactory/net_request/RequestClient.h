@@ -109,6 +109,8 @@ public:
     void CancelAll();
 
 private:
+    template <class Record, class Params>
+    std::unique_ptr<RequestContext> FileContext(Record& record, const Params& params);
     template <class Record>
     int32_t Submit(Record& record, std::unique_ptr<RequestContext> context, bool isAsync,
                    int32_t (INetRequest::*operation)(const Record*));

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "EndToEnd.h"
 
@@ -34,13 +33,7 @@ pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output)
 
 // How many runs have reported a started factory in `output`.
 size_t Started(const std::string& output) {
-    const std::string text = lmtest::Exists(output) ? lmtest::ReadFile(output) : "";
-    size_t count = 0;
-    for (size_t at = text.find("lm-host: factory started"); at != std::string::npos;
-         at = text.find("lm-host: factory started", at + 1)) {
-        ++count;
-    }
-    return count;
+    return lmtest::Count(lmtest::Exists(output) ? lmtest::ReadFile(output) : "", "lm-host: factory started");
 }
 
 int Stop(pid_t child, int signal) {
@@ -53,13 +46,7 @@ int Stop(pid_t child, int signal) {
 // Every module installed at the catalogue's version, byte for byte, and recorded so in a valid ModuleInfo.
 bool Converged(const lmtest::InstallationTree& tree, const std::vector<std::string>& ids, std::string& why) {
     const std::string record = lmtest::Exists(tree.modulesDir + "ModuleInfo") ? lmtest::ReadFile(tree.modulesDir + "ModuleInfo") : "";
-    auto json = nlohmann::json::parse(record, nullptr, false);
-    if (!json.is_object() || !json["modules"].is_array()) {
-        why = "ModuleInfo is not valid: " + record;
-        return false;
-    }
-    std::map<std::string, int> versions;
-    for (const auto& element : json["modules"]) versions[element.value("name", "")] = element.value("version", -1);
+    std::map<std::string, int> versions = lmtest::Versions(record);
     for (const std::string& id : ids) {
         if (versions[id] != 1) {
             why = id + " is recorded at " + std::to_string(versions[id]) + " in " + record;

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "../updater/TestArchives.h"
 #include "HostFrontend.h"
 
@@ -62,6 +64,17 @@ void PublishFactory(const std::string& packagesDir) {
                         ReadFile(LMTEST_FACTORY_DIR "/LiveModuleFactory.so"), 0100755)});
 }
 
+std::map<std::string, int> Versions(const std::string& moduleInfo) {
+    auto json = nlohmann::json::parse(moduleInfo, nullptr, false);
+    if (!json.is_object() || !json["modules"].is_array()) return {{"<invalid>", -1}};
+    std::map<std::string, int> versions;
+    for (const auto& element : json["modules"]) {
+        if (!element.is_object()) return {{"<invalid>", -1}};
+        versions[element.value("name", "")] = element.value("version", -1);
+    }
+    return versions;
+}
+
 Deployment::Deployment(int env)
     : env(env), tree(base.path() + "/root"), packages(base.path() + "/packages"),
       server(StartCatalogue(env, Manifest({}), base.path() + "/packages")) {
@@ -77,10 +90,7 @@ bool Deployment::Installed(const std::string& id) const {
 }
 
 size_t Deployment::CountLogLines(const std::string& text) const {
-    const std::string log = tree.Log();
-    size_t count = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-    return count;
+    return Count(tree.Log(), text);
 }
 
 Host::Host(const Deployment& deployment) : library(deployment.tree.factoryPath) {

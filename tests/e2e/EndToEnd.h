@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ void PublishModule(const std::string& packagesDir, const std::string& id, const 
 
 // A factory package LiveModuleFactory.zip with a copy of the built factory library.
 void PublishFactory(const std::string& packagesDir);
+
+// name -> version of the elements of a ModuleInfo text (the factory's under its own name); a single
+// "<invalid>" entry when the text is no valid record.
+std::map<std::string, int> Versions(const std::string& moduleInfo);
 
 // A tree, a packages folder and the catalogue server of one environment.
 class Deployment {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "EndToEnd.h"
 
@@ -16,17 +16,9 @@ using lmtest::Host;
 using lmtest::Manifest;
 using lmtest::PublishModule;
 using lmtest::PumpUntil;
+using lmtest::Versions;
 
 constexpr int kLong = 30000;  // ms: generous deadline for downloads, also under sanitizers
-
-// name -> version of the module elements of a ModuleInfo text (the factory's under its own name).
-std::map<std::string, int> Versions(const std::string& moduleInfo) {
-    std::map<std::string, int> versions;
-    auto json = nlohmann::json::parse(moduleInfo, nullptr, false);
-    if (!json.is_object() || !json["modules"].is_array()) return {{"<invalid>", -1}};
-    for (const auto& element : json["modules"]) versions[element["name"].get<std::string>()] = element["version"].get<int>();
-    return versions;
-}
 
 #define REQUIRE_SERVER(deployment) \
     if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
@@ -217,49 +209,31 @@ TEST(EndToEnd, BadCatalogueAnswersFailTheStartAndLoseNothing) {
     FirstStart(d, {{"alpha", 1}});
     const std::string record = d.ModuleInfo();
 
-    struct Case {
-        const char* what;
-        std::function<void()> arrange;
-        const char* line;
+    auto faults = [](auto change) {
+        LiveModule::tools::ServerFaults f;
+        change(f);
+        return f;
     };
-    const std::vector<Case> cases = {
-        {"no factory entry", [&] { d.server->SetManifestText(Manifest({{"alpha", 1}}, -1)); },
-         "[LiveModuleUpdater] Get factory module info failed"},
-        {"status 500",
-         [&] {
-             d.server->SetManifestText(Manifest({{"alpha", 1}}));
-             LiveModule::tools::ServerFaults faults;
-             faults.catalogueStatus = 500;
-             d.server->SetFaults(faults);
-         },
-         "[LiveModuleUpdater] Sync get remote module info failed"},
-        {"malformed JSON",
-         [&] {
-             LiveModule::tools::ServerFaults faults;
-             faults.catalogueOverride = true;
-             faults.catalogueBody = R"({"error": 0, "data": [)";
-             d.server->SetFaults(faults);
-         },
-         "[LiveModuleUpdater] Parse remote module info failed { invalid param }"},
-        {"truncated answer",
-         [&] {
-             LiveModule::tools::ServerFaults faults;
-             faults.truncateCatalogue = true;
-             d.server->SetFaults(faults);
-         },
-         "[LiveModuleUpdater] Get factory module info failed"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        c.arrange();
+    using Case = std::tuple<const char*, int, LiveModule::tools::ServerFaults, const char*>;  // what, factory, faults, line
+    for (const auto& [what, factoryVersion, fault, line] : std::vector<Case>{
+             {"no factory entry", -1, {}, "[LiveModuleUpdater] Get factory module info failed"},
+             {"status 500", 0, faults([](auto& f) { f.catalogueStatus = 500; }),
+              "[LiveModuleUpdater] Sync get remote module info failed"},
+             {"malformed JSON", 0, faults([](auto& f) { f.catalogueOverride = true, f.catalogueBody = R"({"error": 0, "data": [)"; }),
+              "[LiveModuleUpdater] Parse remote module info failed { invalid param }"},
+             {"truncated answer", 0, faults([](auto& f) { f.truncateCatalogue = true; }),
+              "[LiveModuleUpdater] Get factory module info failed"}}) {
+        SCOPED_TRACE(what);
+        d.server->SetManifestText(Manifest({{"alpha", 1}}, factoryVersion));
+        d.server->SetFaults(fault);
         lmtest::ClearJournal();
         {
             Host host(d);
             EXPECT_EQ(host.factory, nullptr);
             EXPECT_EQ(host.error, -1);
         }
-        EXPECT_TRUE(d.HasLogLine(c.line)) << d.tree.Log();
-        EXPECT_TRUE(lmtest::JournalOf("alpha:").empty()) << "no module is loaded after a failed start";
+        EXPECT_TRUE(d.HasLogLine(line)) << d.tree.Log();
+        EXPECT_TRUE(lmtest::Journal().empty()) << "no module is loaded after a failed start";
         EXPECT_EQ(d.ModuleInfo(), record);
         EXPECT_TRUE(d.Installed("alpha"));
     }

@@ -82,6 +82,12 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ignored));
 }
 
+size_t Count(const std::string& text, const std::string& needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
 std::string BuiltModule(const std::string& variant) {
     return std::string(LMTEST_MODULE_DIR) + "/" + variant + ".so";
 }

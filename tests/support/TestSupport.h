@@ -36,6 +36,8 @@ private:
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Occurrences of `needle` in `text`.
+size_t Count(const std::string& text, const std::string& needle);
 
 // Path of a module library built by the test tree for the given variant name.
 std::string BuiltModule(const std::string& variant);

@@ -7,21 +7,10 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/posix/WriteAll.h"
+
 namespace LiveModule::platform {
 namespace {
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 // Makes a rename inside the folder of `path` durable. Best effort: the file systems that cannot
 // sync a folder keep their renames in order anyway.
@@ -46,6 +35,19 @@ int CreateSibling(const std::string& path, std::string& sibling) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();

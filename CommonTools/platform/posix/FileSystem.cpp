@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/posix/WriteAll.h"
+
 namespace LiveModule::platform {
 namespace {
 
@@ -34,19 +36,6 @@ private:
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 bool CopyContent(int from, int to) {
     std::vector<char> buffer(64 * 1024);
