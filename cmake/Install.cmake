@@ -22,7 +22,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/cmake/LiveModuleModule.cmake
   DESTINATION ${LIVEMODULE_CMAKE_INSTALL_DIR})
 
-install(TARGETS lm-host catalogue-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS lm-host lm-pack catalogue-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(factory_destination ${LIVEMODULE_RUNTIME_INSTALL_DIR}/modules/LiveModuleFactory/64bit)
 install(TARGETS LiveModuleFactory Log LIBRARY DESTINATION ${factory_destination})
 install(TARGETS FileOperation RUNTIME DESTINATION ${factory_destination})

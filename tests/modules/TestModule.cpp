@@ -88,6 +88,10 @@ public:
 
 LIVEMODULE_EXPORT LiveModule::ILiveModule* LiveModuleLoad(LiveModule::ILiveModuleFactory* factory) {
     Journal("Load");
+#ifdef TM_CRASH_IN_LOAD
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;  // a real invalid write, as a broken module makes it
+#endif
 #ifdef TM_NULL_INSTANCE
     (void)factory;
     return nullptr;
