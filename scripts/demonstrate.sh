@@ -118,6 +118,10 @@ recorded_modules() {
 
 step "1. A fresh installation tree in $root"
 mkdir -p "$modules/LiveModuleFactory/64bit" "$root/config" "$packages"
+# The factory makes its per-installation temporary folder one level deep, under the user's data
+# folder + Temp + the root's parent folder; the demonstration brings its own data folder.
+export XDG_DATA_HOME=$work/data
+mkdir -p "$XDG_DATA_HOME/Temp/$(basename "$work")"
 cp "$build/root/modules/LiveModuleFactory/64bit/"{LiveModuleFactory.so,Log.so,FileOperation} "$modules/LiveModuleFactory/64bit/"
 printf '[General]\nUpdateIntervalInMin=1\n' > "$root/global.ini"
 # What the downloader module fetches once it runs: 2 MiB served by the catalogue server.
@@ -138,7 +142,7 @@ pack "$build/packages/web_panel" 4 1
 
 step "3. The catalogue server on http://127.0.0.1:$port/ (slowed a little so downloads can be watched)"
 "$tools/catalogue-server/catalogue-server" --port "$port" --manifest "$manifest" --packages "$packages" \
-  --chunk-delay-ms 10 > "$work/server.out" 2>&1 &
+  --chunk-delay-ms 40 > "$work/server.out" 2>&1 &
 server_pid=$!
 wait_for "$work/server.out" "serving" 10
 
@@ -156,9 +160,10 @@ step "5. Second start: the installed modules load in zorder and talk to each oth
 start_host "$work/host2.out"
 wait_for "$work/host2.out" "lm-host: factory started" 20
 log=$(log_file)
-start_line=$(grep -n "Begin { evn: 0" "$log" | tail -n1 | cut -d: -f1)
-load_order=$(tail -n +"$start_line" "$log" | grep -o 'Load module success {id: [a-z_]*' | sed 's/.*id: //' | tr '\n' ' ')
-echo "    load order: $load_order"
+# Modules are initialised in registry order, which is zorder once the start-up scan is sorted.
+load_order=$(grep -oE '^\[[a-z_]+ ?[0-9.]*\] (initialised|cannot start)' "$work/host2.out" |
+  sed -E 's/^\[([a-z_]+).*/\1/' | awk '!seen[$0]++' | tr '\n' ' ')
+echo "    initialised in zorder: $load_order"
 show_output "$work/host2.out"
 
 step "6. Publishing downloader 2.0.0, which fixes the start, while the host runs; a timer cycle fetches it"
@@ -169,17 +174,20 @@ wait_for "$work/host2.out" "[downloader 2.0.0] request" 30
 wait_for "$work/host2.out" "finished with code 0" 30
 grep -E 'Modules update begin|Module download (begin|finished) \{module: downloader|Load module success \{id: downloader' "$log" |
   tail -n 4 | sed -E 's/^[0-9: .-]+\[[a-z]+\] /    log: /'
-show_output "$work/host2.out" | grep -E 'downloader|update cycle|met downloader'
+sed -n '/lm-host: update cycle requested/,$p' "$work/host2.out" | show_output /dev/stdin
 
 step "7. The host exits"
 stop_host
 [[ $host_status == 0 ]] || fail "the host exited with $host_status"
 wait_for "$log" "[LiveModuleFactory] obs exit" 5
 wait_for "$log" "[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!" 5
+echo "    lm-host exited 0"
+grep -E 'obs exit|End!' "$log" | tail -n 2 | sed -E 's/^[0-9: .-]+\[[a-z]+\] /    log: /'
+show_output "$work/host2.out" | grep -E 'uninitialised|unloaded' || true
 kill -TERM "$server_pid" && wait "$server_pid" 2>/dev/null || true
 server_pid=""
 
-starts=$(grep -c "\[LiveModuleFactory\] Begin" "$log")
+starts=$(grep -c "\[LiveModuleFactory\] Begin {" "$log")
 ends=$(grep -c "\[LiveModuleFactory\] End!" "$log")
 cat <<SUMMARY
 
@@ -187,7 +195,7 @@ cat <<SUMMARY
 | Summary
 |   installed (ModuleInfo):  $(recorded_modules | grep -v LiveModuleFactory | tr '\n' ',' | sed 's/,$//; s/,/, /g')
 |   web plug-ins:            $(ls "$modules/WebPlugins" 2>/dev/null | tr '\n' ' ')
-|   loaded in zorder:        $load_order
+|   initialised in zorder:   $load_order
 |   hot update:              downloader 1.0.0 (failed to start) -> 2.0.0, fetched by a timer
 |                            cycle and loaded while the host ran
 |   exit:                    the host exited 0; log has $starts start and $ends end lines
