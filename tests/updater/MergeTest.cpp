@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
+#include "LogCapture.h"
 #include "TestArchives.h"
 #include "TestSupport.h"
 #include "UpdaterPeer.h"
@@ -10,17 +13,17 @@ using Peer = LiveModuleUpdaterTestPeer;
 
 namespace {
 
-ModuleRecord Module(const std::string& name, int32_t version) {
+ModuleRecord Module(const std::string& name, int32_t version, bool disabled = false) {
     ModuleRecord record;
-    record.name = name, record.moduleName = "Shown " + name, record.version = version;
+    record.name = name, record.moduleName = "Shown " + name, record.version = version, record.disabled = disabled;
     record.packageUrl = "http://packages.invalid/" + name + ".zip";
     return record;
 }
 
-// "name:version " of every record, in order.
+// "name:version " of every record in order, with "!" after a disabled one.
 std::string Listing(const std::list<ModuleRecord>& records) {
     std::string text;
-    for (const ModuleRecord& record : records) text += record.name + ":" + std::to_string(record.version) + " ";
+    for (const ModuleRecord& r : records) text += r.name + ":" + std::to_string(r.version) + (r.disabled ? "! " : " ");
     return text;
 }
 
@@ -64,75 +67,59 @@ TEST_F(Merge, AnEmptyCatalogueTakesEveryModuleOfflineWithoutRewritingTheRecord) 
     EXPECT_EQ(lmtest::ReadFile(modules + "ModuleInfo"), text);
 }
 
-TEST_F(Merge, KeepsTheInstalledVersionAndQueuesWhatIsNewerOrRequired) {
-    Installed(Module("newer", 3));
-    Installed(Module("same", 4));
-    Installed(Module("below", 3));
-    ModuleRecord newer = Module("newer", 5), below = Module("below", 6), fresh = Module("fresh", 1);
-    newer.order = 9, newer.identify = 2, below.requiredVersion = 5;
-    Peer::Merge(updater, {newer, Module("same", 4), below, fresh});
+TEST_F(Merge, KeepsWhatIsInstalledQueuesWhatIsNeededAndAnnouncesChanges) {
+    for (const ModuleRecord& local : {Module("newer", 3), Module("same", 4), Module("below", 3), Module("on", 2, true),
+                                      Module("off", 1, true), Module("high", 2), Module("badver", 1),
+                                      Module("high-on", 2, true), Module("equal", 1), Module("gone", 1)}) {
+        Installed(local);
+    }
+    // Recorded, but their folders are missing: one package waits in the staging folder.
+    Peer::Upsert(updater, Module("waiting", 4));
+    Peer::Upsert(updater, Module("lost", 4));
+    std::filesystem::create_directories(modules + "Temp");
+    lmtest::WriteZip(modules + "Temp/waiting.zip", {{"waiting/64bit/waiting_6_3_1_0.so", "lib"}});
 
-    EXPECT_EQ(Listing(Peer::Local(updater)), "newer:3 same:4 ");
+    ModuleRecord newer = Module("newer", 5), same = Module("same", 4), below = Module("below", 6), high = Module("high", 9);
+    ModuleRecord badver = Module("badver", 9), highOn = Module("high-on", 9), equal = Module("equal", 2);
+    ModuleRecord unknown = Module("unknown", 1);
+    newer.order = 9, newer.identify = 2, same.requiredVersion = 4, below.requiredVersion = 5;
+    // The host is 30.0.0: an entry for a newer host, or with a version that cannot be compared,
+    // leaves the local record as it is and is never fetched.
+    high.appVersion = "30.0.1", badver.appVersion = "30.x", highOn.appVersion = "31", unknown.appVersion = "99";
+    equal.appVersion = "30.0.0";
+    Peer::Merge(updater, {newer, same, below, Module("fresh", 1), Module("on", 2), Module("off", 1, true),
+                          high, badver, highOn, equal, unknown, Module("waiting", 4), Module("lost", 4)});
+
+    EXPECT_EQ(Listing(Peer::Local(updater)), "newer:3 same:4 on:2 off:1! high:2 badver:1 high-on:2! equal:1 waiting:4 ");
+    EXPECT_EQ(Listing(Peer::Pending(updater)), "newer:5 below:6 fresh:1 equal:2 lost:4 ");
+    EXPECT_EQ(events, (std::vector<std::string>{"installed on", "installed high-on", "offline gone"}));
     const ModuleRecord local = LocalOf("newer");
     EXPECT_EQ(local.packageUrl, newer.packageUrl) << "every field but the version from the catalogue";
     EXPECT_EQ(local.order + local.identify, 11);
-    EXPECT_EQ(Listing(Peer::Pending(updater)), "newer:5 below:6 fresh:1 ");
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(LocalOf("high").packageUrl, "http://old.invalid/");
+    EXPECT_EQ(lmtest::ReadFile(modules + "waiting/64bit/waiting_6_3_1_0.so"), "lib");
     // What survives a restart is what the merge recorded.
     LiveModuleUpdater next(nullptr, UpdaterCallbacks(), "30.0.0");
     Peer::Open(next, modules);
-    EXPECT_EQ(Listing(Peer::Local(next)), "newer:3 same:4 ");
+    EXPECT_EQ(Listing(Peer::Local(next)), Listing(Peer::Local(updater)));
 }
 
-TEST_F(Merge, AModuleTheHostCannotRunStaysAsItIsAndIsNeverFetched) {
-    ModuleRecord disabled = Module("off", 2);
-    disabled.disabled = true;
-    Installed(Module("kept", 2));
-    Installed(disabled);
-    ModuleRecord kept = Module("kept", 9), off = Module("off", 9), unknown = Module("unknown", 1);
-    ModuleRecord malformed = Module("kept2", 9);
-    kept.appVersion = "30.0.1", off.appVersion = "31", unknown.appVersion = "99", malformed.appVersion = "30.x";
-    Installed(Module("kept2", 1));
-    Peer::Merge(updater, {kept, off, unknown, malformed});
+TEST_F(Merge, TheFactoryIsFetchedOnlyWhenNewerAndSuitable) {
+    lmtest::LogCapture log;
+    ModuleRecord tooNew = Module(kFactoryModuleName, 8), unreadable = Module(kFactoryModuleName, 8);
+    tooNew.appVersion = "31", unreadable.appVersion = "x";
+    // At start-up: without a request service every attempted download fails.
+    EXPECT_FALSE(Peer::SyncUpdateFactory(updater, {Module("other", 1)}));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Get factory module info failed"), 1);
+    EXPECT_TRUE(Peer::SyncUpdateFactory(updater, {tooNew}) && Peer::SyncUpdateFactory(updater, {unreadable}) &&
+                Peer::SyncUpdateFactory(updater, {Module(kFactoryModuleName, 0)}));
+    EXPECT_FALSE(Peer::SyncUpdateFactory(updater, {Module("other", 1), Module(kFactoryModuleName, 1)}));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Sync download factory module failed"), 1);
+    EXPECT_EQ(Peer::FactoryVersion(updater), 0);
 
-    EXPECT_EQ(Listing(Peer::Local(updater)), "kept:2 off:2 kept2:1 ");
-    EXPECT_EQ(LocalOf("kept").packageUrl, "http://old.invalid/") << "the local record unchanged";
-    EXPECT_TRUE(LocalOf("off").disabled);
-    EXPECT_TRUE(Peer::Pending(updater).empty());
-    EXPECT_EQ(events, std::vector<std::string>{"installed off"}) << "enabled by the catalogue";
-}
-
-TEST_F(Merge, EnablingAModuleAnnouncesIt) {
-    ModuleRecord off = Module("m", 2), still = Module("still", 1);
-    off.disabled = still.disabled = true;
-    Installed(off);
-    Installed(still);
-    Peer::Merge(updater, {Module("m", 2), still});
-    EXPECT_EQ(events, std::vector<std::string>{"installed m"});
-    EXPECT_FALSE(LocalOf("m").disabled);
-    EXPECT_TRUE(LocalOf("still").disabled);
-}
-
-TEST_F(Merge, InstallsAWaitingPackageOfAMissingFolderOrFetchesIt) {
-    Peer::Upsert(updater, Module("waiting", 4));
-    Peer::Upsert(updater, Module("lost", 4));
-    lmtest::WriteFile(modules + "Temp/other.zip", "stays");
-    lmtest::WriteZip(modules + "Temp/waiting.zip", {{"waiting/64bit/waiting_6_3_1_0.so", "lib"}});
-    Peer::Merge(updater, {Module("waiting", 4), Module("lost", 4)});
-    EXPECT_EQ(lmtest::ReadFile(modules + "waiting/64bit/waiting_6_3_1_0.so"), "lib");
-    EXPECT_EQ(Listing(Peer::Local(updater)), "waiting:4 ");
-    EXPECT_EQ(Listing(Peer::Pending(updater)), "lost:4 ") << "no local record until it is downloaded";
-}
-
-TEST_F(Merge, QueuesTheFactoryOnlyWhenNewerAndSuitable) {
+    // In a cycle.
     Peer::FactoryVersion(updater) = 5;
-    ModuleRecord tooNew = Module(kFactoryModuleName, 8);
-    tooNew.appVersion = "31";
-    Peer::Merge(updater, {Module(kFactoryModuleName, 5), tooNew});
-    EXPECT_TRUE(Peer::Pending(updater).empty());
-    ModuleRecord unreadable = Module(kFactoryModuleName, 8);
-    unreadable.appVersion = "x";
-    Peer::Merge(updater, {unreadable, Module(kFactoryModuleName, 4)});
+    Peer::Merge(updater, {Module(kFactoryModuleName, 5), tooNew, unreadable, Module(kFactoryModuleName, 4)});
     EXPECT_TRUE(Peer::Pending(updater).empty());
     Peer::Merge(updater, {Module(kFactoryModuleName, 6)});
     EXPECT_EQ(Listing(Peer::Pending(updater)), "LiveModuleFactory:6 ");

@@ -181,7 +181,9 @@ TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
     a.packageUrl = "http://packages.invalid/a.zip";
     Peer::Upsert(updater, a);
     Peer::Upsert(updater, Record("b", 1));
+    Peer::Upsert(updater, Record("../escape", 1));  // only a hand-edited record holds such a name
     updater.ReinstallModule("a");
+    updater.ReinstallModule("../escape");
     updater.ReinstallModule("unknown");
     ReleaseLogLibrary(logLibrary);
     EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | ");
@@ -189,6 +191,8 @@ TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
                          "http://packages.invalid/a.zip}\n"),
               std::string::npos)
         << "without a service the download is refused and dropped";
+    EXPECT_NE(Log().find("Download module failed {error: -1, module: ../escape, url: }\n"), std::string::npos)
+        << "a name that is not one folder level is never downloaded";
     Peer::Queue(updater, a);
     Peer::Queue(updater, Record("b", 1));
     Peer::Queue(updater, Record("a", 9));
