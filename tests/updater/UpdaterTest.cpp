@@ -5,18 +5,16 @@
 
 #include <filesystem>
 
-#include "LogBridge.h"
+#include "LogCapture.h"
 #include "TestArchives.h"
 #include "TestSupport.h"
 #include "UpdaterPeer.h"
-#include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleInfoFile.h"
 #include "updater/UpdateInterval.h"
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
 using lmtest::Exists;
-using lmtest::Tree;
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,13 +22,14 @@ namespace {
 ModuleRecord Record(const std::string& name, int32_t version, const std::string& moduleName = "") {
     ModuleRecord record;
     record.name = name, record.version = version, record.moduleName = moduleName;
+    record.packageUrl = "http://packages.invalid/" + name + ".zip";
     return record;
 }
 
-// "name:version " of every record, in order.
+// "name:version " of every record in order, with "!" after a disabled one.
 std::string Listing(const std::list<ModuleRecord>& records) {
     std::string text;
-    for (const ModuleRecord& record : records) text += record.name + ":" + std::to_string(record.version) + " ";
+    for (const ModuleRecord& r : records) text += r.name + ":" + std::to_string(r.version) + (r.disabled ? "! " : " ");
     return text;
 }
 
@@ -47,38 +46,33 @@ protected:
         EXPECT_EQ(next->Init(modules, 0), -1);
         return next;
     }
-    // Every line the real log library wrote.
-    std::string Log() {
-        std::string text;
-        for (const auto& file : fs::directory_iterator(logs)) text += lmtest::ReadFile(file.path());
-        return text;
-    }
 
     lmtest::TempDir temp;
     const std::string root = temp.path() + "/root/", modules = root + "modules/", staging = modules + "Temp/";
-    const std::string info = modules + "ModuleInfo", logs = temp.path() + "/logs/";
+    const std::string info = modules + "ModuleInfo";
+    lmtest::LogCapture log;
     LiveModuleUpdater updater{nullptr, UpdaterCallbacks(), "30.0.0"};
 };
 
 }  // namespace
 
-TEST_F(UpdaterTree, LoadsTheRecordAnswersTheFactoryAndKeepsEveryChange) {
+TEST_F(UpdaterTree, LoadsTheRecordAnswersQueriesAndKeepsEveryChange) {
     lmtest::WriteFile(info, "{\"modules\": [{\"name\": \"off\", \"disabled\": true, \"version\": 2},\r\n"
                             "{\"name\": \"LiveModuleFactory\", \"version\": 7}, {\"name\": \"on\", \"moduleName\": \"On\",\n"
                             "\"version\": 3}, {\"name\": \"on\", \"version\": 9}, {\"name\": \"\"}]}");
-    for (const char* name : {"off", "on", "gone"}) lmtest::WriteFile(modules + name + "/f", "x");
+    for (const char* name : {"off", "on", "gone", "a"}) lmtest::WriteFile(modules + name + "/f", "x");
     Peer::Open(updater, modules);
     EXPECT_EQ(Peer::FactoryVersion(updater), 7);
-    EXPECT_EQ(Listing(Peer::Local(updater)), "off:2 on:3 on:9 :0 ");
+    EXPECT_EQ(Listing(Peer::Local(updater)), "off:2! on:3 on:9 :0 ");
 
     ModuleRecord asked = Record("on", 0);
     EXPECT_TRUE(updater.GetModuleRecord(asked) && updater.IsModuleEnabled(asked));
     EXPECT_EQ(asked.moduleName, "On");
-    asked = Record("off", 0);
-    EXPECT_FALSE(updater.IsModuleEnabled(asked));
-    EXPECT_TRUE(Exists(modules + "off/f")) << "a disabled module keeps its folder";
-    asked = Record("gone", 0);
-    EXPECT_FALSE(updater.IsModuleEnabled(asked) || updater.GetModuleRecord(asked));
+    for (const char* name : {"off", "gone", "..", "a/.."}) {
+        asked = Record(name, 0);
+        EXPECT_FALSE(updater.IsModuleEnabled(asked)) << name;
+    }
+    EXPECT_TRUE(Exists(modules + "off/f") && Exists(modules + "a/f")) << "a disabled module keeps its folder";
     EXPECT_FALSE(Exists(modules + "gone")) << "an unrecorded module's folder is deleted";
 
     Peer::Upsert(updater, Record("on", 10, "On"));
@@ -86,13 +80,13 @@ TEST_F(UpdaterTree, LoadsTheRecordAnswersTheFactoryAndKeepsEveryChange) {
     updater.RemoveModule("on");
     EXPECT_FALSE(Exists(modules + "on"));
     auto next = Restart();
-    EXPECT_EQ(Listing(Peer::Local(*next)), "off:2 on:9 :0 new:1 ");
+    EXPECT_EQ(Listing(Peer::Local(*next)), "off:2! on:9 :0 new:1 ");
     EXPECT_EQ(Peer::FactoryVersion(*next), 7);
-    EXPECT_TRUE(Peer::Local(*next).front().disabled);
 }
 
 TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
-    for (const char* text : {"not json", "[1]", "{\"modules\": [1}"}) {
+    for (const char* text : {"", "not json", "{", "[1, 2]", "\"text\"", "{} x", "{\"a\": 1,}", "{\"modules\": [1}",
+                             "{\"modules\": [{\"name\": \"\xff\"}]}"}) {
         lmtest::WriteFile(info, text);
         EXPECT_EQ(Listing(Peer::Local(*Restart())), "");
         EXPECT_FALSE(Exists(info)) << text;
@@ -123,9 +117,6 @@ TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
 }
 
 TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
-    platform::LibraryHandle logLibrary = nullptr;
-    fs::create_directories(logs);
-    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
     for (const char* name : {"alpha", "web", "beta", "gamma"}) Peer::Upsert(updater, Record(name, 5));
     lmtest::WriteZip(staging + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "lib"}, {"alpha/readme.txt"}});
     lmtest::WriteFile(modules + "alpha/old.txt", "old");
@@ -138,68 +129,54 @@ TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
 
     lmtest::WriteZip(staging + "beta.zip", {{"other/x.txt"}});
     EXPECT_FALSE(updater.InstallModule("beta"));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Copy module dir failed"), 1);
     lmtest::WriteFile(staging + "gamma.zip", "not a zip");
     EXPECT_FALSE(updater.InstallModule("gamma"));
-    const std::string before = Log();
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}"), 1);
+    const std::string before = log.Text();
+    lmtest::WriteZip(modules + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "escaped"}});
     EXPECT_FALSE(updater.InstallModule("delta") || updater.InstallModule("../alpha"));
-    EXPECT_EQ(Log(), before) << "a missing package is no event";
-    ReleaseLogLibrary(logLibrary);
+    EXPECT_EQ(log.Text(), before) << "a missing package is no event";
+    EXPECT_EQ(log.Count("info", "[LiveModuleUpdater] Start install module {name: alpha}"), 1);
 
-    for (const std::string& line : std::vector<std::string>{
-             "[info] [LiveModuleUpdater] Start install module {name: alpha}\n",
-             "[error] [LiveModuleUpdater] Copy module dir failed\n",
-             "[error] [LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}\n"}) {
-        EXPECT_NE(before.find(line), std::string::npos) << line << before;
-    }
-    EXPECT_EQ(Tree(staging), (std::set<std::string>{"other/", "other/x.txt"})) << "packages and their folders go";
-    EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ");
+    EXPECT_EQ(lmtest::Tree(staging), (std::set<std::string>{"other/", "other/x.txt"})) << "packages and their folders go";
+    EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ") << "a failed install resets the version";
     EXPECT_TRUE(fs::is_empty(staging)) << "the next start removes the stray folder";
 }
 
-TEST_F(UpdaterTree, StartUpCleansStagingAndHandsOverTheFactoryPackage) {
+TEST_F(UpdaterTree, StartUpCleansStagingAndDropsADamagedFactoryPackage) {
     for (const char* file : {"a.zip", "a.zip.download", "a/x", "b.part"}) lmtest::WriteFile(staging + file, "z");
-    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/64bit/LiveModuleFactory.so"}});
-    EXPECT_EQ(updater.Init(modules, 0), -2);
-    EXPECT_EQ(updater.Init(modules, 0), -2) << "at every start while the package waits";
-    EXPECT_TRUE(Exists(staging + "LiveModuleFactory/64bit/LiveModuleFactory.so"));
-    EXPECT_TRUE(Exists(staging + "LiveModuleFactory.zip"));
-
     lmtest::ZipEntry damaged("LiveModuleFactory/b");
     damaged.damaged = true;
     lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a"}, damaged});
     lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
-    EXPECT_EQ(updater.Init(modules, 0), -1) << "a damaged package is dropped; then no service answers";
+    EXPECT_EQ(updater.Init(modules, 0), -1) << "no factory hand-over; then no service answers";
     EXPECT_EQ(Peer::IntervalMs(updater), 60000u);
-    EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"}));
+    EXPECT_EQ(lmtest::Tree(staging), (std::set<std::string>{"a.zip"}));
 }
 
 TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
-    platform::LibraryHandle logLibrary = nullptr;
-    fs::create_directories(logs);
-    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
-    ModuleRecord a = Record("a", 3);
-    a.packageUrl = "http://packages.invalid/a.zip";
-    Peer::Upsert(updater, a);
+    Peer::Upsert(updater, Record("a", 3));
     Peer::Upsert(updater, Record("b", 1));
     Peer::Upsert(updater, Record("../escape", 1));  // only a hand-edited record holds such a name
     updater.ReinstallModule("a");
     updater.ReinstallModule("../escape");
     updater.ReinstallModule("unknown");
-    ReleaseLogLibrary(logLibrary);
     EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | ");
-    EXPECT_NE(Log().find("[error] [LiveModuleUpdater] Download module failed {error: -1001, module: a, url: "
-                         "http://packages.invalid/a.zip}\n"),
-              std::string::npos)
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Download module failed {error: -1001, module: a, url: "
+                                 "http://packages.invalid/a.zip}"), 1)
         << "without a service the download is refused and dropped";
-    EXPECT_NE(Log().find("Download module failed {error: -1, module: ../escape, url: }\n"), std::string::npos)
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Download module failed {error: -1, module: ../escape, url: "
+                                 "http://packages.invalid/../escape.zip}"), 1)
         << "a name that is not one folder level is never downloaded";
-    Peer::Queue(updater, a);
+    Peer::Queue(updater, Record("a", 3));
     Peer::Queue(updater, Record("b", 1));
     Peer::Queue(updater, Record("a", 9));
     EXPECT_EQ(Listing(Peer::Pending(updater)), "a:9 b:1 ") << "a queued name is replaced in its place";
 
     lmtest::WriteFile(modules + "w/w.webdll", "w");
-    updater.MoveToWebPlugins("", "w"), updater.MoveToWebPlugins(modules + "w", "");
+    updater.MoveToWebPlugins("", "w"), updater.MoveToWebPlugins(modules + "w", ""),
+        updater.MoveToWebPlugins(modules + "w", "..");
     EXPECT_TRUE(Exists(modules + "w/w.webdll"));
     updater.MoveToWebPlugins(modules + "w", "w");
     EXPECT_EQ(lmtest::ReadFile(modules + "WebPlugins/w/w.webdll"), "w");
