@@ -1,8 +1,5 @@
-#include <gtest/gtest.h>
-
 #include "DeviceIdentity.h"
-#include "LogCapture.h"
-#include "UpdaterPeer.h"
+#include "UpdaterTestKit.h"
 #include "updater/Catalogue.h"
 
 using namespace LiveModule;

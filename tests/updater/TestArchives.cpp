@@ -33,8 +33,7 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
         ASSERT_EQ(zipOpenNewFileInZip4(zip, e.name.c_str(), &info, e.localExtra.data(), static_cast<uInt>(e.localExtra.size()),
                                        e.centralExtra.data(), static_cast<uInt>(e.centralExtra.size()), nullptr,
                                        e.damaged ? 0 : Z_DEFLATED, Z_DEFAULT_COMPRESSION, e.damaged, -MAX_WBITS,
-                                       DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, e.password.empty() ? nullptr : e.password.c_str(),
-                                       crc, e.versionMadeBy, 0),
+                                       DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, crc, e.versionMadeBy, 0),
                   ZIP_OK)
             << e.name;
         ASSERT_EQ(zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())), ZIP_OK);

@@ -5,7 +5,7 @@
 #include <vector>
 
 // Zip archives for the tests, written with minizip's zip.h (any stored name, host system,
-// attributes, extra fields, encryption, damaged data), and the trees they extract to.
+// attributes, extra fields, damaged data), and the trees they extract to.
 namespace lmtest {
 
 struct ZipEntry {
@@ -14,7 +14,7 @@ struct ZipEntry {
     std::string name, data;
     unsigned long externalAttributes;  // the DOS byte low, a Unix st_mode in the high 16 bits
     unsigned long versionMadeBy = 0;   // the host system in the high byte: 0 DOS, 3 Unix
-    std::string localExtra, centralExtra, password;
+    std::string localExtra, centralExtra;
     bool damaged = false;  // stored with a CRC that does not match its data
 };
 

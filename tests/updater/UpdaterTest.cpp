@@ -1,60 +1,53 @@
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-
-#include "LogCapture.h"
-#include "TestArchives.h"
-#include "TestSupport.h"
-#include "UpdaterPeer.h"
+#include "UpdaterTestKit.h"
+#include "updater/CompactJson.h"
 #include "updater/ModuleInfoFile.h"
-#include "updater/UpdateInterval.h"
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
 using lmtest::Exists;
+using lmtest::Listing;
+using lmtest::Record;
+using lmtest::UpdaterTree;
 namespace fs = std::filesystem;
 
-namespace {
-
-ModuleRecord Record(const std::string& name, int32_t version, const std::string& moduleName = "") {
-    ModuleRecord record;
-    record.name = name, record.version = version, record.moduleName = moduleName;
-    record.packageUrl = "http://packages.invalid/" + name + ".zip";
-    return record;
+TEST(ModuleInfoFile, WritesTheRecordLineAsJson11DoesAndReadsItBackByteForByte) {
+    std::string controls(1, '\0');
+    for (char c = 1; c < 0x20; ++c) controls += c;
+    // U+2028 and U+2029 are escaped; their neighbour, other UTF-8 and a cut-off sequence are not.
+    EXPECT_EQ(CompactJson::String(controls + "\"\\/\x7f|\xe2\x80\xa8|\xe2\x80\xa9|\xe2\x80\xaa|\xc3\xa9|\xe2\x80"),
+              "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e\\u000f"
+              "\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d"
+              "\\u001e\\u001f\\\"\\\\/\x7f|\\u2028|\\u2029|\xe2\x80\xaa|\xc3\xa9|\xe2\x80\"");
+    const ModuleRecord factory = Record(kFactoryModuleName, 7);
+    ModuleRecord example = Record("example", 12), awkward = Record(controls + "q\"\\\xe2\x80\xa8\xe2\x80\xa9\xe4\xb8\xad", -4, true);
+    example.moduleName = "Example", awkward.moduleName = awkward.name;
+    EXPECT_EQ(SerializeModuleInfo(factory, {example}),
+              "{\"modules\": [{\"moduleName\": \"LiveModuleFactory\", \"name\": \"LiveModuleFactory\", \"version\": 7}, "
+              "{\"disabled\": false, \"moduleName\": \"Example\", \"name\": \"example\", \"version\": 12}]}");
+    const std::string text = SerializeModuleInfo(factory, {awkward, Record("dup", 1), Record("dup", 2), Record("", 3)});
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    ModuleRecord readFactory;
+    std::list<ModuleRecord> read;
+    ASSERT_TRUE(ParseModuleInfo(text, readFactory, read));
+    EXPECT_EQ(Listing(read), Listing({awkward, Record("dup", 1), Record("dup", 2), Record("", 3)}));
+    EXPECT_EQ(SerializeModuleInfo(readFactory, read), text);
 }
 
-// "name:version " of every record in order, with "!" after a disabled one.
-std::string Listing(const std::list<ModuleRecord>& records) {
-    std::string text;
-    for (const ModuleRecord& r : records) text += r.name + ":" + std::to_string(r.version) + (r.disabled ? "! " : " ");
-    return text;
+TEST(ModuleInfoFile, ReadsNumbersByTruncationWithSaturationAndSkipsWhatIsNoRecord) {
+    ModuleRecord factory;
+    std::list<ModuleRecord> read;
+    ASSERT_TRUE(ParseModuleInfo(
+        R"({"modules": [{"name": "a", "version": 12.9, "disabled": 1, "moduleName": 5}, {"name": "b", "version": -3.7},
+            {"name": "c", "version": 1e300}, {"name": "d", "version": -99999999999}, {"name": "e", "version": "5"},
+            7, {"name": "LiveModuleFactory", "version": 4294967295}], "other": 1})",
+        factory, read));
+    EXPECT_EQ(factory.version, INT32_MAX);
+    EXPECT_EQ(Listing(read), "a:12 b:-3 c:2147483647 d:-2147483648 e:0 :0 ");
 }
-
-class UpdaterTree : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(staging);
-        Peer::Open(updater, modules);
-    }
-    // A fresh updater started on the tree, as at the next start of the host. Without a request
-    // service start-up runs its local steps and stops at the catalogue query.
-    std::unique_ptr<LiveModuleUpdater> Restart() {
-        auto next = std::make_unique<LiveModuleUpdater>(nullptr, UpdaterCallbacks(), "30.0.0");
-        EXPECT_EQ(next->Init(modules, 0), -1);
-        return next;
-    }
-
-    lmtest::TempDir temp;
-    const std::string root = temp.path() + "/root/", modules = root + "modules/", staging = modules + "Temp/";
-    const std::string info = modules + "ModuleInfo";
-    lmtest::LogCapture log;
-    LiveModuleUpdater updater{nullptr, UpdaterCallbacks(), "30.0.0"};
-};
-
-}  // namespace
 
 TEST_F(UpdaterTree, LoadsTheRecordAnswersQueriesAndKeepsEveryChange) {
     lmtest::WriteFile(info, "{\"modules\": [{\"name\": \"off\", \"disabled\": true, \"version\": 2},\r\n"
@@ -75,7 +68,7 @@ TEST_F(UpdaterTree, LoadsTheRecordAnswersQueriesAndKeepsEveryChange) {
     EXPECT_TRUE(Exists(modules + "off/f") && Exists(modules + "a/f")) << "a disabled module keeps its folder";
     EXPECT_FALSE(Exists(modules + "gone")) << "an unrecorded module's folder is deleted";
 
-    Peer::Upsert(updater, Record("on", 10, "On"));
+    Peer::Upsert(updater, Record("on", 10));
     Peer::Upsert(updater, Record("new", 1));
     updater.RemoveModule("on");
     EXPECT_FALSE(Exists(modules + "on"));
@@ -98,12 +91,17 @@ TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
 
 TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
     lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
-    Peer::Upsert(updater, Record("m", 1, std::string(300000, 'a')));
+    auto record = [](int version) {
+        ModuleRecord r = Record("m", version);
+        r.moduleName = std::string(300000, version % 2 ? 'a' : 'b');
+        return r;
+    };
+    Peer::Upsert(updater, record(1));
     for (int round = 0; round < 20; ++round) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (int i = 2;; ++i) Peer::Upsert(updater, Record("m", i, std::string(300000, i % 2 ? 'a' : 'b')));
+            for (int i = 2;; ++i) Peer::Upsert(updater, record(i));
         }
         usleep(1000 + 1500 * round);
         kill(child, SIGKILL);
@@ -112,7 +110,7 @@ TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
         std::list<ModuleRecord> read;
         ASSERT_TRUE(ParseModuleInfo(lmtest::ReadFile(info), factory, read)) << "round " << round;
         ASSERT_EQ(read.size(), 1u);
-        EXPECT_EQ(read.front().moduleName, std::string(300000, read.front().version % 2 ? 'a' : 'b')) << round;
+        EXPECT_EQ(read.front().moduleName, record(read.front().version).moduleName) << round;
     }
 }
 
@@ -134,7 +132,7 @@ TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
     EXPECT_FALSE(updater.InstallModule("gamma"));
     EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}"), 1);
     const std::string before = log.Text();
-    lmtest::WriteZip(modules + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "escaped"}});
+    lmtest::WriteZip(modules + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "escaped"}});  // as "Temp/../alpha"
     EXPECT_FALSE(updater.InstallModule("delta") || updater.InstallModule("../alpha"));
     EXPECT_EQ(log.Text(), before) << "a missing package is no event";
     EXPECT_EQ(log.Count("info", "[LiveModuleUpdater] Start install module {name: alpha}"), 1);
@@ -144,15 +142,19 @@ TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
     EXPECT_TRUE(fs::is_empty(staging)) << "the next start removes the stray folder";
 }
 
-TEST_F(UpdaterTree, StartUpCleansStagingAndDropsADamagedFactoryPackage) {
+TEST_F(UpdaterTree, StartUpCleansStagingDropsADamagedFactoryPackageAndReadsTheInterval) {
     for (const char* file : {"a.zip", "a.zip.download", "a/x", "b.part"}) lmtest::WriteFile(staging + file, "z");
     lmtest::ZipEntry damaged("LiveModuleFactory/b");
     damaged.damaged = true;
     lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a"}, damaged});
-    lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
-    EXPECT_EQ(updater.Init(modules, 0), -1) << "no factory hand-over; then no service answers";
-    EXPECT_EQ(Peer::IntervalMs(updater), 60000u);
-    EXPECT_EQ(lmtest::Tree(staging), (std::set<std::string>{"a.zip"}));
+    EXPECT_EQ(Peer::IntervalMs(*Restart()), 1800000u) << "no global.ini";
+    EXPECT_EQ(lmtest::Tree(staging), (std::set<std::string>{"a.zip"})) << "no factory hand-over";
+    // global.ini is beside the modules folder; the period's milliseconds must fit 32 bits.
+    for (const auto& [value, expected] : std::vector<std::pair<std::string, uint32_t>>{
+             {"0", 1800000}, {"-5", 1800000}, {"1", 60000}, {"71582", 4294920000}, {"99999999999", 4294920000}}) {
+        lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=" + value);
+        EXPECT_EQ(Peer::IntervalMs(*Restart()), expected) << value;
+    }
 }
 
 TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
@@ -169,9 +171,7 @@ TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
     EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Download module failed {error: -1, module: ../escape, url: "
                                  "http://packages.invalid/../escape.zip}"), 1)
         << "a name that is not one folder level is never downloaded";
-    Peer::Queue(updater, Record("a", 3));
-    Peer::Queue(updater, Record("b", 1));
-    Peer::Queue(updater, Record("a", 9));
+    for (const ModuleRecord& queued : {Record("a", 3), Record("b", 1), Record("a", 9)}) Peer::Queue(updater, queued);
     EXPECT_EQ(Listing(Peer::Pending(updater)), "a:9 b:1 ") << "a queued name is replaced in its place";
 
     lmtest::WriteFile(modules + "w/w.webdll", "w");
@@ -181,16 +181,4 @@ TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
     updater.MoveToWebPlugins(modules + "w", "w");
     EXPECT_EQ(lmtest::ReadFile(modules + "WebPlugins/w/w.webdll"), "w");
     EXPECT_FALSE(Exists(modules + "w"));
-}
-
-TEST(UpdateInterval, ComesFromGlobalIniBesideTheModulesFolderWithinBounds) {
-    EXPECT_EQ(GlobalIniPath("/modules/"), "/global.ini");
-    lmtest::TempDir temp;
-    const std::string ini = temp.path() + "/global.ini";
-    EXPECT_EQ(ReadUpdateIntervalMs(ini), 1800000u);
-    for (const auto& [value, expected] : std::vector<std::pair<std::string, uint32_t>>{
-             {"0", 1800000}, {"-5", 1800000}, {"1", 60000}, {"71582", 4294920000}, {"99999999999", 4294920000}}) {
-        lmtest::WriteFile(ini, "[General]\nUpdateIntervalInMin=" + value);
-        EXPECT_EQ(ReadUpdateIntervalMs(ini), expected) << value;
-    }
 }

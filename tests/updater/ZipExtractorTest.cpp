@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
-#include <filesystem>
 
-#include "TestArchives.h"
-#include "TestSupport.h"
+#include "UpdaterTestKit.h"
 #include "updater/ZipExtractor.h"
 
 using namespace LiveModule;
