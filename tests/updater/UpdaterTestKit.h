@@ -4,8 +4,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "LogBridge.h"
 #include "TestArchives.h"
@@ -17,14 +15,15 @@ namespace LiveModule {
 // The updater's internal steps and state, for the tests.
 class LiveModuleUpdaterTestPeer {
 public:
-    static std::list<ModuleRecord>& Local(LiveModuleUpdater& u) { return u.localModules; }
-    static std::list<ModuleRecord>& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
+    using Records = std::list<ModuleRecord>;
+    static Records& Local(LiveModuleUpdater& u) { return u.localModules; }
+    static Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
     static int32_t& FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
     static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
     static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
     static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
-    static void Merge(LiveModuleUpdater& u, const std::list<ModuleRecord>& c) { u.MergeCatalogue(c); }
-    static bool SyncUpdateFactory(LiveModuleUpdater& u, const std::list<ModuleRecord>& c) { return u.SyncUpdateFactory(c); }
+    static void Merge(LiveModuleUpdater& u, const Records& c) { u.MergeCatalogue(c); }
+    static bool SyncUpdateFactory(LiveModuleUpdater& u, const Records& c) { return u.SyncUpdateFactory(c); }
     static std::string CatalogueUrl(LiveModuleUpdater& u, int env) { return u.BuildCatalogueUrl(env), u.catalogueUrl; }
     // Runs the armed update timer's tick now; false when no timer is armed.
     static bool FireTimer(LiveModuleUpdater& u) { return u.updateTimerId != 0 && (u.UpdateTimerProc(), true); }
@@ -39,10 +38,11 @@ public:
 
 namespace lmtest {
 
-inline LiveModule::ModuleRecord Record(const std::string& name, int32_t version, bool disabled = false) {
+inline LiveModule::ModuleRecord Record(const std::string& name, int32_t version, bool disabled = false,
+                                       const std::string& appVersion = "") {
     LiveModule::ModuleRecord record;
     record.name = name, record.moduleName = "Shown " + name, record.version = version, record.disabled = disabled;
-    record.packageUrl = "http://packages.invalid/" + name + ".zip";
+    record.packageUrl = "http://packages.invalid/" + name + ".zip", record.appVersion = appVersion;
     return record;
 }
 
@@ -76,15 +76,14 @@ private:
     LiveModule::platform::LibraryHandle library = nullptr;
 };
 
-// An updater on a fresh modules tree, opened as Init opens it but without a request service, so
-// start-up stops at the catalogue query. Callbacks are recorded in `events`.
+// An updater without a request service on a fresh tree, opened as Init opens it; callbacks go to `events`.
 class UpdaterTree : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(staging);
         LiveModule::LiveModuleUpdaterTestPeer::Open(updater, modules);
     }
-    // A fresh updater started on the tree, as at the next start of the host.
+    // The next start of the host: start-up runs its local steps and stops at the catalogue query.
     std::unique_ptr<LiveModule::LiveModuleUpdater> Restart() {
         auto next = std::make_unique<LiveModule::LiveModuleUpdater>(nullptr, LiveModule::UpdaterCallbacks(), "30.0.0");
         EXPECT_EQ(next->Init(modules, 0), -1);
@@ -96,10 +95,10 @@ protected:
     const std::string info = modules + "ModuleInfo";
     LogCapture log;
     std::vector<std::string> events;
-    LiveModule::LiveModuleUpdater updater{nullptr,
-                                          {[this](std::string name) { events.push_back("installed " + name); },
-                                           [this](std::string name) { events.push_back("offline " + name); }, nullptr},
-                                          "30.0.0"};
+    const LiveModule::UpdaterCallbacks callbacks{[this](std::string name) { events.push_back("installed " + name); },
+                                                 [this](std::string name) { events.push_back("offline " + name); },
+                                                 [this] { events.push_back("finished"); }};
+    LiveModule::LiveModuleUpdater updater{nullptr, callbacks, "30.0.0"};
 };
 
 }  // namespace lmtest
