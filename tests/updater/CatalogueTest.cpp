@@ -1,190 +1,210 @@
-#include <gtest/gtest.h>
-
 #include "DeviceIdentity.h"
-#include "LogCapture.h"
-#include "UpdaterPeer.h"
+#include "UpdaterTestKit.h"
+#include "net_request/NetRequest.h"
 #include "updater/Catalogue.h"
-#include "updater/HostRequirement.h"
 
 using namespace LiveModule;
+using Peer = LiveModuleUpdaterTestPeer;
+using lmtest::Listing;
+using lmtest::Record;
 
 namespace {
 
-const char* const kRejected = "[LiveModuleUpdater] Parse remote module info failed { invalid param }";
-
-// The records a successful answer with these entries gives.
+// The records of a successful answer with these entries, in order.
 std::list<ModuleRecord> Entries(const std::string& entries) {
     std::list<ModuleRecord> out;
     EXPECT_TRUE(ParseCatalogue("{\"error\": 0, \"data\": [" + entries + "]}", out)) << entries;
     return out;
 }
 
-// One entry with the two required keys and the given extra members.
-std::string Entry(const std::string& orgname, const std::string& extra = "") {
-    return "{\"name\": \"Shown\", \"orgname\": \"" + orgname + "\"" + (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-ModuleRecord Only(const std::string& extra) {
-    const std::list<ModuleRecord> out = Entries(Entry("m.zip", extra));
-    EXPECT_EQ(out.size(), 1u) << extra;
-    return out.empty() ? ModuleRecord() : out.front();
-}
-
-std::string Names(const std::list<ModuleRecord>& records) {
+// The fields that differ from a bare entry's in the record of an entry "m.zip" with these members.
+std::string Fields(const std::string& members) {
+    const auto out = Entries(R"({"name": "Shown", "orgname": "m.zip")" + (members.empty() ? "" : ", " + members) + "}");
+    if (out.size() != 1 || out.front().name + "|" + out.front().moduleName != "m|Shown") return "dropped or misnamed";
+    const ModuleRecord& r = out.front();
+    auto n = [](int value) { return value ? std::to_string(value) : std::string(); };
+    const std::pair<const char*, std::string> fields[] = {
+        {"v", n(r.version)}, {"req", n(r.requiredVersion)}, {"order", n(r.order)}, {"id", n(r.identify)},
+        {"type", n(r.moduleType)}, {"disabled", n(r.disabled)}, {"nopre", n(!r.preinstall)},
+        {"hot", n(r.hotUpdateEnabled)}, {"tips", r.updateTips}, {"url", r.packageUrl}, {"app", r.appVersion}};
     std::string text;
-    for (const ModuleRecord& record : records) text += record.name + " ";
+    for (const auto& [key, value] : fields) text += value.empty() ? "" : std::string(key) + "=" + value + " ";
     return text;
 }
 
+using Merge = lmtest::UpdaterTree;
+using OnlineUpdater = lmtest::UpdaterTree;
+
 }  // namespace
 
-TEST(CatalogueEnvelope, AcceptsOnlyAnObjectWithNumericZeroErrorAndADataArray) {
+TEST(Catalogue, AcceptsOnlyAnObjectWithNumericZeroErrorAndADataArray) {
     lmtest::LogCapture log;
-    const std::vector<std::string> rejected = {
-        "", "not json", "[1]", "\"text\"", "{\"data\": []}", "{\"error\": \"0\", \"data\": []}",
-        "{\"error\": 1, \"data\": [" + Entry("a.zip") + "]}", "{\"error\": true, \"data\": []}",
-        "{\"error\": null, \"data\": []}", "{\"error\": 0}", "{\"error\": 0, \"data\": {}}",
-        "{\"error\": 0, \"data\": \"[]\"}", "{\"error\": 0, \"data\": []} x", "{\"error\": 0, \"data\": []}{}",
-        "{\"error\": 0, \"data\": []} // note", "{\"error\": 0, \"data\": [\"\xff\"]}", "{\"error\": 0, \"data\": [}"};
-    for (const std::string& text : rejected) {
-        std::list<ModuleRecord> out(1);
-        EXPECT_FALSE(ParseCatalogue(text, out)) << text;
-        EXPECT_EQ(out.size(), 1u) << "nothing is added: " << text;
-    }
-    EXPECT_EQ(log.Count("error", kRejected), static_cast<int>(rejected.size()));
-
-    for (const char* text : {"{\"error\": 0, \"data\": []}", " \n{\"data\": [], \"error\": 0.9}\t\r\n ",
-                             "{\"error\": -0.5, \"data\": [], \"more\": {\"x\": 1}}"}) {
-        std::list<ModuleRecord> out;
-        EXPECT_TRUE(ParseCatalogue(text, out) && out.empty()) << text;
-    }
-    EXPECT_EQ(log.Count("error", kRejected), static_cast<int>(rejected.size()));
-
-    nlohmann::json object;
-    EXPECT_EQ(ParseEnvelope("{\"error\": 0, \"x\": 5}", object), 0);
-    EXPECT_EQ(object.value("x", 0), 5);
-    EXPECT_EQ(ParseEnvelope("{\"error\": 2}", object), -1);
-}
-
-TEST(CatalogueEntries, TakeEveryFieldByItsRule) {
-    const ModuleRecord full = Only(
-        "\"resver\": \"12\", \"pfile\": \"http://h/m.zip\", \"disabled\": 1, \"require_client_version\": \" 7abc\", "
-        "\"preinstall\": 0, \"order\": \"-4\", \"identify\": 2, \"appver\": \"29.1.0\", \"unknown\": [1], "
-        "\"ext\": \"{\\\"hot_update_enable\\\": 1, \\\"update_tips\\\": \\\"new\\\", \\\"module_type\\\": 1}\"");
-    EXPECT_EQ(full.name, "m");
-    EXPECT_EQ(full.moduleName, "Shown");
-    EXPECT_EQ(full.version, 12);
-    EXPECT_EQ(full.requiredVersion, 7);
-    EXPECT_EQ(full.order, -4);
-    EXPECT_EQ(full.packageUrl, "http://h/m.zip");
-    EXPECT_EQ(full.appVersion, "29.1.0");
-    EXPECT_TRUE(full.disabled && full.hotUpdateEnabled);
-    EXPECT_FALSE(full.preinstall);
-    EXPECT_EQ(full.identify, 2);
-    EXPECT_EQ(full.moduleType, 1);
-    EXPECT_EQ(full.updateTips, "new");
-
-    const ModuleRecord bare = Only("");
-    EXPECT_TRUE(bare.preinstall) << "absent preinstall";
-    EXPECT_EQ(bare.version + bare.requiredVersion + bare.order + bare.identify + bare.moduleType, 0);
-    EXPECT_TRUE(bare.packageUrl.empty() && bare.appVersion.empty() && !bare.disabled && !bare.hotUpdateEnabled);
-    EXPECT_TRUE(Only("\"pfile\": 5, \"appver\": 29").packageUrl.empty());
-    EXPECT_TRUE(Only("\"pfile\": 5, \"appver\": 29").appVersion.empty());
-
-    for (const auto& [member, disabled, preinstall] : std::vector<std::tuple<std::string, bool, bool>>{
-             {"1.9", true, true}, {"2", false, false}, {"1", true, true}, {"\"1\"", false, false},
-             {"true", false, false}, {"0.99", false, false}, {"-1", false, false}}) {
-        const ModuleRecord record = Only("\"disabled\": " + member + ", \"preinstall\": " + member);
-        EXPECT_EQ(record.disabled, disabled) << member;
-        EXPECT_EQ(record.preinstall, preinstall) << member;
-    }
-    for (const auto& [member, expected] : std::vector<std::pair<std::string, int>>{
-             {"3", 0}, {"-1", 0}, {"0", 0}, {"1", 1}, {"2.9", 2}, {"\"1\"", 0}, {"1e10", 0}}) {
-        EXPECT_EQ(Only("\"identify\": " + member).identify, expected) << member;
-    }
-    for (const auto& [member, expected] : std::vector<std::pair<std::string, int>>{
-             {"2", 0}, {"1", 1}, {"1.5", 1}, {"-1", 0}, {"\\\"1\\\"", 0}}) {
-        EXPECT_EQ(Only("\"ext\": \"{\\\"module_type\\\": " + member + "}\"").moduleType, expected) << member;
-    }
-}
-
-TEST(CatalogueEntries, ReadLeadingIntegersAsStrtolDoes) {
-    for (const auto& [text, expected] : std::vector<std::pair<std::string, int32_t>>{
-             {"12abc", 12}, {"+7", 7}, {"-3", -3}, {"\\t\\n\\u000b\\f\\r 9", 9}, {"007", 7}, {"5.9", 5},
-             {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"00000000000000000001", 1}}) {
-        EXPECT_EQ(Only("\"resver\": \"" + text + "\"").version, expected) << text;
-    }
-}
-
-TEST(CatalogueEntries, DropOnlyTheEntriesTheyCannotRead) {
-    EXPECT_EQ(Names(Entries(Entry("abc.zip.zip") + ", " + Entry("abc") + ", " + Entry(".zip") + ", " +
-                            Entry("x.zipper"))),
-              "abc.zip x ");
-    EXPECT_EQ(Names(Entries("1, [], null, {\"orgname\": \"a.zip\"}, {\"name\": \"\", \"orgname\": \"b.zip\"}, "
-                            "{\"name\": 1, \"orgname\": \"c.zip\"}, {\"name\": \"C\", \"orgname\": 3}, " +
-                            Entry("d.zip"))),
-              "d ");
-    EXPECT_EQ(Names(Entries(Entry("../up.zip") + ", " + Entry("a/b.zip") + ", " + Entry("a\\\\b.zip") + ", " +
-                            Entry("...zip") + ", " + Entry("..zip") + ", " + Entry("ok.zip"))),
-              "ok ")
-        << "names that are not one folder level";
-
-    std::string entries = Entry("first.zip");
-    for (const char* key : {"resver", "require_client_version", "order"}) {
-        for (const char* bad : {"5", "\"\"", "\"abc\"", "\"-\"", "\" + 1\"", "null", "[\"1\"]", "\"2147483648\"",
-                                "\"-2147483649\"", "\"99999999999999999999\""}) {
-            entries += ", " + Entry(std::string(key) + ".zip", "\"" + std::string(key) + "\": " + bad);
+    const std::vector<std::string> good = {
+        R"({"error": 0, "data": []})", R"({"error": -0.5, "data": [], "x": 1})", "\n{\"data\": [], \"error\": 0.9}\r\n",
+        "\xef\xbb\xbf{\"error\": 0, \"data\": []}"};
+    const std::vector<std::string> bad = {
+        "not json", "[1]", R"({"data": []})", R"({"error": "0", "data": []})", R"({"error": true, "data": []})",
+        R"({"error": 1, "data": [{"name": "A", "orgname": "a.zip"}]})", R"({"error": 0, "data": {}})",
+        R"({"error": 0, "data": []} x)", R"({"error": 0, "data": []} // note)", R"({"error": 0, "data": [})",
+        R"({"error": 0})", "{\"error\": 0, \"data\": [\"\xff\"]}"};
+    for (const bool ok : {true, false})
+        for (const std::string& text : ok ? good : bad) {
+            std::list<ModuleRecord> out(1);
+            EXPECT_EQ(ParseCatalogue(text, out), ok) << text;
+            EXPECT_EQ(out.size(), 1u) << "nothing is added: " << text;
         }
-    }
-    EXPECT_EQ(Names(Entries(entries + ", " + Entry("last.zip"))), "first last ");
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Parse remote module info failed { invalid param }"),
+              static_cast<int>(bad.size()));
 }
 
-TEST(CatalogueEntries, ExtFieldsComeOnlyFromAnObjectText) {
-    for (const char* ext : {"\"\"", "\"not json\"", "\"[1]\"", "\"{\\\"hot_update_enable\\\": 1} x\"",
-                            "{\"hot_update_enable\": 1}", "7"}) {
-        const ModuleRecord record = Only(std::string("\"ext\": ") + ext);
-        EXPECT_FALSE(record.hotUpdateEnabled) << ext;
-        EXPECT_TRUE(record.updateTips.empty()) << ext;
-    }
-    ModuleRecord record;
-    record.hotUpdateEnabled = true, record.updateTips = "kept";
-    ParseExt("{\"module_type\": 1}", record);
-    EXPECT_TRUE(record.hotUpdateEnabled && record.updateTips == "kept" && record.moduleType == 1);
-    ParseExt("{\"hot_update_enable\": 2, \"update_tips\": 3}", record);
-    EXPECT_FALSE(record.hotUpdateEnabled);
-    EXPECT_EQ(record.updateTips, "kept");
+TEST(Catalogue, ReadsEveryEntryFieldByItsRule) {
+    const std::string ext = R"("ext": "{\"hot_update_enable\": 1, \"update_tips\": \"new\", \"module_type\": )";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {R"("resver": "12", "pfile": "http://h/m.zip", "disabled": 1, "require_client_version": " 7abc",)"
+         R"( "preinstall": 0, "order": "-4", "identify": 2, "appver": "29.1.0", "unknown": [1], )" + ext + "1}\"",
+         "v=12 req=7 order=-4 id=2 type=1 disabled=1 nopre=1 hot=1 tips=new url=http://h/m.zip app=29.1.0 "},
+        // Numbers in text are read as a base-10 strtol reads them.
+        {R"("resver": "+7", "order": "5.9", "require_client_version": "\t\n\u000b\f\r 9")", "v=7 req=9 order=5 "},
+        {R"("resver": "2147483647", "order": "-2147483648")", "v=2147483647 order=-2147483648 "},
+        {R"("resver": "007", "order": "00000000000000000001")", "v=7 order=1 "},
+        // Flags are set by the number 1 only, after truncation; identify is 0 to 2, module_type 0 or 1.
+        {R"("disabled": 1.9, "preinstall": 1.9)", "disabled=1 "}, {R"("disabled": 2, "preinstall": 2)", "nopre=1 "},
+        {R"("disabled": "1", "preinstall": true)", "nopre=1 "}, {R"("disabled": 0.99, "preinstall": -1)", "nopre=1 "},
+        {R"("identify": 2.9)", "id=2 "}, {R"("identify": 3)", ""}, {R"("identify": -1)", ""},
+        // Numbers beyond int32 saturate rather than wrap round into the range.
+        {R"("identify": 4294967297)", ""}, {R"("identify": -4294967294)", ""}, {R"("identify": 1e10)", ""},
+        {R"("identify": "1")", ""}, {ext + "1.5}\"", "type=1 hot=1 tips=new "},
+        {ext + "2}\"", "hot=1 tips=new "}, {ext + "-1}\"", "hot=1 tips=new "}, {R"("pfile": 5, "appver": 29)", ""},
+        {R"("ext": "{\"module_type\": \"1\", \"hot_update_enable\": 2, \"update_tips\": 3}")", ""},
+        {R"("ext": "[1]")", ""}, {R"("ext": "{\"hot_update_enable\": 1} x")", ""},  // only an object's text counts
+        {R"("ext": {"hot_update_enable": 1})", ""}};
+    for (const auto& [members, expected] : cases) EXPECT_EQ(Fields(members), expected) << members;
 }
 
-TEST(CatalogueEntries, ComeSortedByOrderKeepingTiesInAnswerOrder) {
-    auto ordered = [](const char* name, const char* order) {
-        return Entry(std::string(name) + ".zip", std::string("\"order\": \"") + order + "\"");
-    };
-    EXPECT_EQ(Names(Entries(ordered("c", "3") + ", " + ordered("a", "1") + ", " + ordered("b", "2"))), "a b c ");
-    EXPECT_EQ(Names(Entries(ordered("t1", "5") + ", " + ordered("x", "-1") + ", " + ordered("t2", "5") + ", " +
-                            Entry("zero.zip") + ", " + ordered("t3", "5x"))),
-              "x zero t1 t2 t3 ");
-    std::list<ModuleRecord> out(1);
-    out.front().name = "before";
-    ASSERT_TRUE(ParseCatalogue("{\"error\": 0, \"data\": [" + ordered("z", "-9") + "]}", out));
-    EXPECT_EQ(Names(out), "before z ") << "appended after what the list held";
+TEST(Catalogue, DropsOnlyEntriesItCannotReadAndSortsTheRestByOrderKeepingTies) {
+    // The name is the orgname up to its last ".zip" and must be one folder level; the display name is a text.
+    std::string entries = R"({"name": "S", "orgname": "t1.zip", "order": "5"}, {"name": "S", "orgname": "abc.zip.zip"},
+        {"name": "S", "orgname": ".zip"}, 1, [], null, {"orgname": "a.zip"}, {"name": "", "orgname": "b.zip"},
+        {"name": 1, "orgname": "c.zip"}, {"name": "C", "orgname": 3}, {"name": "S", "orgname": "../up.zip"},
+        {"name": "S", "orgname": "a/b.zip"}, {"name": "S", "orgname": "a\\b.zip"}, {"name": "S", "orgname": "...zip"},
+        {"name": "S", "orgname": "..zip"}, {"name": "S", "orgname": "y.zipper"},
+        {"name": "S", "orgname": "x.zip", "order": "-1"}, {"name": "S", "orgname": "t2.zip", "order": "5x"})";
+    // A present number that cannot be read drops its entry alone: a guess could install the wrong package.
+    for (const std::string key : {"resver", "require_client_version", "order"})
+        for (const char* bad : {"5", "\"\"", "\"abc\"", "\"-\"", "\" + 1\"", "null", "[\"1\"]", "\"2147483648\"",
+                                "\"-2147483649\"", "\"99999999999999999999\""})
+            entries += R"(, {"name": "S", "orgname": ")" + key + ".zip\", \"" + key + "\": " + bad + "}";
+    EXPECT_EQ(Listing(Entries(entries)), "x:0 abc.zip:0 y:0 t1:0 t2:0 ");
 }
 
-TEST(CatalogueUrl, PicksTheServerByEnvironmentAndCarriesTheDeviceId) {
+TEST(Catalogue, UrlPicksTheServerByEnvironmentAndCarriesTheDeviceId) {
     LiveModuleUpdater updater(nullptr, UpdaterCallbacks(), "30.0.0");
     const std::string query = "orbit/pcPlugin/getPlugins?did=" + GetMacAddress(':') + "&aid=LM_OBS_Studio_Ext";
     for (const auto& [env, base] : std::vector<std::pair<int, std::string>>{
-             {0, LMTEST_URL_DEFAULT}, {1, LMTEST_URL_ALT1}, {2, LMTEST_URL_ALT2}, {5, LMTEST_URL_DEFAULT},
-             {-1, LMTEST_URL_DEFAULT}}) {
-        EXPECT_EQ(LiveModuleUpdaterTestPeer::CatalogueUrl(updater, env), base + query) << env;
-    }
+             {0, LMTEST_URL_DEFAULT}, {1, LMTEST_URL_ALT1}, {2, LMTEST_URL_ALT2}, {-1, LMTEST_URL_DEFAULT}})
+        EXPECT_EQ(Peer::CatalogueUrl(updater, env), base + query) << env;
 }
 
-TEST(HostRequirement, NeverLetsAVersionThatCannotBeComparedThrough) {
-    EXPECT_TRUE(SuitsHost("", "30.0.0") && SuitsHost("99", "") && SuitsHost("30", "30.0.0.0"));
-    EXPECT_TRUE(SuitsHost("29.9.9", "30.0.0") && !SuitsHost("30.0.1", "30.0.0"));
-    EXPECT_TRUE(SuitsHost("1.0", "2.x")) << "the differing first component decides before x is read";
-    for (const char* bad : {"x", "30.a", "30..1", "99999999999", "30.0.0.-"}) {
-        EXPECT_FALSE(SuitsHost(bad, "30.0.0")) << bad;
-        EXPECT_FALSE(SuitsHost("30.0.0", bad)) << bad;
+TEST_F(Merge, KeepsWhatIsInstalledQueuesWhatIsNeededAndAnnouncesChangesAndOfflineModules) {
+    for (ModuleRecord local : {Record("newer", 3), Record("same", 4), Record("below", 3), Record("on", 2, true),
+                               Record("off", 1, true), Record("high", 2), Record("bad", 1), Record("high-on", 2, true),
+                               Record("equal", 1), Record("gone", 1)}) {
+        lmtest::WriteFile(modules + local.name + "/64bit/lib", "x");  // installed
+        local.packageUrl = "http://old.invalid/";
+        Peer::Upsert(updater, local);
     }
+    // Recorded, but their folders are missing: one package waits in the staging folder.
+    for (const char* name : {"waiting", "lost"}) Peer::Upsert(updater, Record(name, 4));
+    lmtest::WriteZip(staging + "waiting.zip", {{"waiting/64bit/waiting_6_3_1_0.so", "lib"}});
+    ModuleRecord newer = Record("newer", 5), same = Record("same", 4), below = Record("below", 6);
+    newer.order = 9, newer.identify = 2, same.requiredVersion = 4, below.requiredVersion = 5;
+    // The host is 30.0.0: an entry for a newer host, or whose appver cannot be compared, changes nothing.
+    Peer::Merge(updater, {newer, same, below, Record("fresh", 1), Record("on", 2), Record("off", 1, true),
+                          Record("high", 9, false, "30.0.1"), Record("bad", 9, false, "30.x"),
+                          Record("high-on", 9, false, "31"), Record("equal", 2, false, "30.0.0"),
+                          Record("unknown", 1, false, "99"), Record("waiting", 4), Record("lost", 4)});
+
+    EXPECT_EQ(Listing(Peer::Local(updater)), "newer:3 same:4 on:2 off:1! high:2 bad:1 high-on:2! equal:1 waiting:4 ");
+    EXPECT_EQ(Listing(Peer::Pending(updater)), "newer:5 below:6 fresh:1 equal:2 lost:4 ");
+    EXPECT_EQ(events, (std::vector<std::string>{"installed on", "installed high-on", "offline gone"}));
+    ModuleRecord local = Record("newer", 0), kept = Record("high", 0);
+    ASSERT_TRUE(updater.GetModuleRecord(local) && updater.GetModuleRecord(kept));
+    EXPECT_EQ(local.packageUrl + " " + std::to_string(local.order + local.identify), newer.packageUrl + " 11")
+        << "every field but the version from the catalogue";
+    EXPECT_EQ(kept.packageUrl, "http://old.invalid/");
+    EXPECT_EQ(lmtest::ReadFile(modules + "waiting/64bit/waiting_6_3_1_0.so"), "lib");
+    EXPECT_EQ(Listing(Peer::Local(*Restart())), Listing(Peer::Local(updater))) << "the merge saved what it recorded";
+
+    // An empty catalogue takes every module offline and leaves the record file as it is.
+    const std::string text = lmtest::ReadFile(info);
+    events.clear(), Peer::Merge(updater, {});
+    EXPECT_EQ(events.size(), 9u);
+    EXPECT_TRUE(Peer::Local(updater).empty());
+    EXPECT_EQ(lmtest::ReadFile(info), text);
+}
+
+TEST_F(Merge, TheFactoryIsFetchedOnlyWhenNewerAndSuitable) {
+    const ModuleRecord tooNew = Record(kFactoryModuleName, 8, false, "31");
+    const ModuleRecord unreadable = Record(kFactoryModuleName, 8, false, "x");
+    // At start-up: without a request service every attempted download fails.
+    EXPECT_FALSE(Peer::SyncUpdateFactory(updater, {Record("other", 1)}));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Get factory module info failed"), 1);
+    EXPECT_TRUE(Peer::SyncUpdateFactory(updater, {tooNew}) && Peer::SyncUpdateFactory(updater, {unreadable}) &&
+                Peer::SyncUpdateFactory(updater, {Record(kFactoryModuleName, 0)}));
+    EXPECT_FALSE(Peer::SyncUpdateFactory(updater, {Record("other", 1), Record(kFactoryModuleName, 1)}));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Sync download factory module failed"), 1);
+    EXPECT_EQ(Peer::FactoryVersion(updater), 0);
+    // In a cycle.
+    Peer::FactoryVersion(updater) = 5;
+    Peer::Merge(updater, {Record(kFactoryModuleName, 5), tooNew, unreadable, Record(kFactoryModuleName, 4)});
+    EXPECT_TRUE(Peer::Pending(updater).empty());
+    Peer::Merge(updater, {Record(kFactoryModuleName, 6)});
+    EXPECT_EQ(Listing(Peer::Pending(updater)), "LiveModuleFactory:6 ");
+    EXPECT_TRUE(Peer::Local(updater).empty() && events.empty()) << "the factory is no local module";
+}
+
+// A real request service and catalogue server (Online* suites hold the ports); what end-to-end tests cannot see.
+TEST_F(OnlineUpdater, StartsOnceRefetchesResetModulesAndIsSilentAfterUninit) {
+    // A failed install left version 0; the catalogue lists the same version, so only start-up fetches it.
+    lmtest::WriteFile(info, R"({"modules": [{"name": "reset", "version": 0}]})");
+    lmtest::WriteFile(modules + "reset/64bit/lib.so", "old");
+    lmtest::WriteZip(root + "reset.zip", {{"reset/64bit/lib.so", "new"}});
+    const auto server = lmtest::StartCatalogue(0, R"({"error": 0, "data": [{"name": "F", "orgname": )"
+                                                  R"("LiveModuleFactory.zip"}, {"name": "R", "orgname": "reset.zip", )"
+                                                  R"("pfile": "{base}packages/reset.zip"}]})", root);
+    if (!server) GTEST_SKIP() << "this build's default catalogue server is not on loopback";
+    // Uncounted requests set up the server library's lazy tables now, in ThreadSanitizer's sight.
+    httplib::Client warmUp("127.0.0.1", server->Port());
+    warmUp.Get("/"), warmUp.Head("/packages/none.zip");
+    NetRequest net;
+    ASSERT_TRUE(net.Initialize());
+    LiveModuleUpdater online(&net, callbacks, "30.0.0");
+
+    ASSERT_EQ(online.Init(modules, 0), 0);
+    EXPECT_EQ(online.Init(modules, 0), 0);
+    ASSERT_TRUE(lmtest::PumpUntil([&] { return !events.empty() && events.back() == "finished"; }, 20000));
+    EXPECT_EQ(events, (std::vector<std::string>{"installed reset", "finished"}));
+    EXPECT_EQ(server->CatalogueRequests(), 1) << "a second Init does nothing";
+
+    // A cycle whose answer is rejected takes no module offline.
+    tools::ServerFaults faults;
+    faults.catalogueOverride = true, faults.catalogueBody = "{\"error\": 7}";
+    server->SetFaults(faults);
+    ASSERT_TRUE(Peer::FireTimer(online));
+    ASSERT_TRUE(lmtest::PumpUntil(
+        [&] { return log.Count("error", "[LiveModuleUpdater] Parse remote module info failed") == 1; }, 20000));
+
+    // An answer that would take the module offline comes after Uninit: it never arrives.
+    faults.catalogueOverride = false, faults.catalogueDelayMs = 300;
+    server->SetFaults(faults);
+    server->SetManifestText(lmtest::FactoryOnlyManifest());
+    ASSERT_TRUE(Peer::FireTimer(online));
+    ASSERT_TRUE(lmtest::PumpUntil([&] { return server->CatalogueRequests() == 3; }, 5000));
+    online.Uninit();
+    EXPECT_FALSE(Peer::FireTimer(online)) << "the timer is gone";
+    lmtest::PumpFor(800);  // well past the delayed answer
+    EXPECT_EQ(events.size(), 2u);
+    EXPECT_EQ(Listing(Peer::Local(online)), "reset:0 ");
+    EXPECT_EQ(log.Text().find("Http request failed"), std::string::npos);
 }

@@ -14,14 +14,6 @@ ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mo
     return entry;
 }
 
-std::string TimestampExtra(unsigned flags, const std::vector<unsigned>& times) {
-    std::string block = {'U', 'T', static_cast<char>(1 + 4 * times.size()), 0, static_cast<char>(flags)};
-    for (unsigned time : times) {
-        for (int i = 0; i < 4; ++i) block += static_cast<char>((time >> (8 * i)) & 0xff);
-    }
-    return block;
-}
-
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
     zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
     ASSERT_NE(zip, nullptr) << path;
@@ -30,13 +22,10 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
         info.tmz_date = {56, 34, 12, 15, 5, 2021};
         info.external_fa = e.externalAttributes;
         const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-        ASSERT_EQ(zipOpenNewFileInZip4(zip, e.name.c_str(), &info, e.localExtra.data(), static_cast<uInt>(e.localExtra.size()),
-                                       e.centralExtra.data(), static_cast<uInt>(e.centralExtra.size()), nullptr,
+        ASSERT_EQ(zipOpenNewFileInZip4(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                                        e.damaged ? 0 : Z_DEFLATED, Z_DEFAULT_COMPRESSION, e.damaged, -MAX_WBITS,
-                                       DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, e.password.empty() ? nullptr : e.password.c_str(),
-                                       crc, e.versionMadeBy, 0),
-                  ZIP_OK)
-            << e.name;
+                                       DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, crc, e.versionMadeBy, 0),
+                  ZIP_OK) << e.name;
         ASSERT_EQ(zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())), ZIP_OK);
         ASSERT_EQ(e.damaged ? zipCloseFileInZipRaw(zip, e.data.size(), crc ^ 1) : zipCloseFileInZip(zip), ZIP_OK);
     }
@@ -45,10 +34,9 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
 
 std::set<std::string> Tree(const std::string& root) {
     std::set<std::string> paths;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const bool folder = entry.is_directory() && !entry.is_symlink();
-        paths.insert(std::filesystem::relative(entry.path(), root).string() + (folder ? "/" : ""));
-    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        paths.insert(std::filesystem::relative(entry.path(), root).string() +
+                     (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
     return paths;
 }
 

@@ -1,98 +1,63 @@
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-
-#include "LogBridge.h"
-#include "TestArchives.h"
-#include "TestSupport.h"
-#include "UpdaterPeer.h"
-#include "updater/LiveModuleUpdater.h"
+#include "UpdaterTestKit.h"
+#include "updater/CompactJson.h"
 #include "updater/ModuleInfoFile.h"
-#include "updater/UpdateInterval.h"
+#include "updater/ZipExtractor.h"
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
 using lmtest::Exists;
+using lmtest::Listing;
+using lmtest::Record;
 using lmtest::Tree;
+using lmtest::UpdaterTree;
+using lmtest::ZipEntry;
 namespace fs = std::filesystem;
 
 namespace {
-
-ModuleRecord Record(const std::string& name, int32_t version, const std::string& moduleName = "") {
-    ModuleRecord record;
-    record.name = name, record.version = version, record.moduleName = moduleName;
-    return record;
-}
-
-// "name:version " of every record, in order.
-std::string Listing(const std::list<ModuleRecord>& records) {
-    std::string text;
-    for (const ModuleRecord& record : records) text += record.name + ":" + std::to_string(record.version) + " ";
-    return text;
-}
-
-class UpdaterTree : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(staging);
-        Peer::Open(updater, modules);
-    }
-    // A fresh updater started on the tree, as at the next start of the host. Without a request
-    // service start-up runs its local steps and stops at the catalogue query.
-    std::unique_ptr<LiveModuleUpdater> Restart() {
-        auto next = std::make_unique<LiveModuleUpdater>(nullptr, UpdaterCallbacks(), "30.0.0");
-        EXPECT_EQ(next->Init(modules, 0), -1);
-        return next;
-    }
-    // Every line the real log library wrote.
-    std::string Log() {
-        std::string text;
-        for (const auto& file : fs::directory_iterator(logs)) text += lmtest::ReadFile(file.path());
-        return text;
-    }
-
-    lmtest::TempDir temp;
-    const std::string root = temp.path() + "/root/", modules = root + "modules/", staging = modules + "Temp/";
-    const std::string info = modules + "ModuleInfo", logs = temp.path() + "/logs/";
-    LiveModuleUpdater updater{nullptr, UpdaterCallbacks(), "30.0.0"};
-};
-
+std::wstring W(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 }  // namespace
 
-TEST_F(UpdaterTree, LoadsTheRecordAnswersTheFactoryAndKeepsEveryChange) {
-    lmtest::WriteFile(info, "{\"modules\": [{\"name\": \"off\", \"disabled\": true, \"version\": 2},\r\n"
-                            "{\"name\": \"LiveModuleFactory\", \"version\": 7}, {\"name\": \"on\", \"moduleName\": \"On\",\n"
-                            "\"version\": 3}, {\"name\": \"on\", \"version\": 9}, {\"name\": \"\"}]}");
-    for (const char* name : {"off", "on", "gone"}) lmtest::WriteFile(modules + name + "/f", "x");
+TEST(ModuleInfoFile, WritesTheRecordLineAsJson11DoesAndReadsItBackByteForByte) {
+    ModuleRecord example = Record("example", 12), factory;
+    for (char c = 0; c < 0x20; ++c) example.moduleName += c;
+    example.moduleName += "\"\\/\x7f\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xaa\xc3\xa9";  // U+2028, U+2029, U+202A, U+00E9
+    const std::string text = SerializeModuleInfo(Record(kFactoryModuleName, 7), {example});
+    EXPECT_EQ(text, "{\"modules\": [{\"moduleName\": \"LiveModuleFactory\", \"name\": \"LiveModuleFactory\", "
+                    "\"version\": 7}, {\"disabled\": false, \"moduleName\": \"Shown example\\u0000\\u0001\\u0002"
+                    "\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e\\u000f\\u0010\\u0011\\u0012"
+                    "\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f"
+                    "\\\"\\\\/\x7f\\u2028\\u2029\xe2\x80\xaa\xc3\xa9\", \"name\": \"example\", \"version\": 12}]}");
+    std::list<ModuleRecord> read;
+    ASSERT_TRUE(ParseModuleInfo(text, factory, read));
+    EXPECT_EQ(SerializeModuleInfo(factory, read), text) << "every byte comes back";
+}
+
+TEST_F(UpdaterTree, LoadsTheRecordAndDeletesOnlyTheFoldersOfUnrecordedModules) {
+    // Lines are joined, even inside a text; numbers truncate toward zero and saturate; "disabled" is a boolean.
+    lmtest::WriteFile(info, R"({"modules": [{"name": "off", "disabled": true, "version": 2}, {"name": "o)" "\r\n"
+                            R"(n", "moduleName": "On", "version": 3},
+        {"name": "LiveModuleFactory", "version": 4294967295}, {"name": "on", "version": 9}, {"name": "", "disabled": 1},
+        7, {"name": "f", "version": 12.9}, {"name": "g", "version": -1e300}, {"name": "h", "version": "5"}]})");
+    for (const char* name : {"off", "on", "gone", "a"}) lmtest::WriteFile(modules + name + "/f", "x");
     Peer::Open(updater, modules);
-    EXPECT_EQ(Peer::FactoryVersion(updater), 7);
-    EXPECT_EQ(Listing(Peer::Local(updater)), "off:2 on:3 on:9 :0 ");
-
+    EXPECT_EQ(Listing(Peer::Local(updater)) + std::to_string(Peer::FactoryVersion(updater)),
+              "off:2! on:3 on:9 :0 :0 f:12 g:-2147483648 h:0 2147483647");
     ModuleRecord asked = Record("on", 0);
-    EXPECT_TRUE(updater.GetModuleRecord(asked) && updater.IsModuleEnabled(asked));
-    EXPECT_EQ(asked.moduleName, "On");
-    asked = Record("off", 0);
-    EXPECT_FALSE(updater.IsModuleEnabled(asked));
-    EXPECT_TRUE(Exists(modules + "off/f")) << "a disabled module keeps its folder";
-    asked = Record("gone", 0);
-    EXPECT_FALSE(updater.IsModuleEnabled(asked) || updater.GetModuleRecord(asked));
+    EXPECT_TRUE(updater.GetModuleRecord(asked) && updater.IsModuleEnabled(asked) && asked.moduleName == "On");
+    for (const char* name : {"off", "gone", "..", "a/.."})
+        EXPECT_FALSE(updater.IsModuleEnabled(asked = Record(name, 0))) << name;
+    updater.RemoveModule("a/.."), updater.RemoveModule("..");  // such names only lose their records
+    EXPECT_TRUE(Exists(modules + "off/f") && Exists(modules + "a/f")) << "a disabled module keeps its folder";
     EXPECT_FALSE(Exists(modules + "gone")) << "an unrecorded module's folder is deleted";
-
-    Peer::Upsert(updater, Record("on", 10, "On"));
-    Peer::Upsert(updater, Record("new", 1));
-    updater.RemoveModule("on");
-    EXPECT_FALSE(Exists(modules + "on"));
-    auto next = Restart();
-    EXPECT_EQ(Listing(Peer::Local(*next)), "off:2 on:9 :0 new:1 ");
-    EXPECT_EQ(Peer::FactoryVersion(*next), 7);
-    EXPECT_TRUE(Peer::Local(*next).front().disabled);
 }
 
 TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
-    for (const char* text : {"not json", "[1]", "{\"modules\": [1}"}) {
+    for (const char* text : {"", "not json", "{", "[1, 2]", "\"text\"", "{} x", "{\"a\": 1,}", "{\"modules\": [1}",
+                             "{\"modules\": [{\"name\": \"\xff\"}]}"}) {
         lmtest::WriteFile(info, text);
         EXPECT_EQ(Listing(Peer::Local(*Restart())), "");
         EXPECT_FALSE(Exists(info)) << text;
@@ -104,112 +69,129 @@ TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
 
 TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
     lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
-    Peer::Upsert(updater, Record("m", 1, std::string(300000, 'a')));
+    auto record = [](int v) { ModuleRecord r = Record("m", v); r.moduleName.assign(300000, "ba"[v % 2]); return r; };
+    Peer::Upsert(updater, record(1));
     for (int round = 0; round < 20; ++round) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 2;; ++i) Peer::Upsert(updater, Record("m", i, std::string(300000, i % 2 ? 'a' : 'b')));
-        }
+        if (child == 0) for (int i = 2;; ++i) Peer::Upsert(updater, record(i));  // killed in the middle of a save
         usleep(1000 + 1500 * round);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        ModuleRecord factory;
-        std::list<ModuleRecord> read;
-        ASSERT_TRUE(ParseModuleInfo(lmtest::ReadFile(info), factory, read)) << "round " << round;
-        ASSERT_EQ(read.size(), 1u);
-        EXPECT_EQ(read.front().moduleName, std::string(300000, read.front().version % 2 ? 'a' : 'b')) << round;
+        const auto next = Restart();  // a record that is no JSON would be deleted and read as empty
+        ASSERT_EQ(Peer::Local(*next).size(), 1u) << "round " << round;
+        const ModuleRecord& read = Peer::Local(*next).front();
+        EXPECT_EQ(read.moduleName, record(read.version).moduleName) << round;
     }
 }
 
 TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
-    platform::LibraryHandle logLibrary = nullptr;
-    fs::create_directories(logs);
-    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
     for (const char* name : {"alpha", "web", "beta", "gamma"}) Peer::Upsert(updater, Record(name, 5));
     lmtest::WriteZip(staging + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "lib"}, {"alpha/readme.txt"}});
     lmtest::WriteFile(modules + "alpha/old.txt", "old");
     EXPECT_TRUE(updater.InstallModule("alpha"));
-    EXPECT_EQ(lmtest::ReadFile(modules + "alpha/64bit/alpha_6_3_1_0.so"), "lib");
-    EXPECT_FALSE(Exists(modules + "alpha/old.txt"));
+    EXPECT_TRUE(Exists(modules + "alpha/64bit/alpha_6_3_1_0.so") && !Exists(modules + "alpha/old.txt"));
     lmtest::WriteZip(staging + "web.zip", {{"web/web.webdll"}, {"web/index.html"}});
     EXPECT_TRUE(updater.InstallModule("web"));
     EXPECT_TRUE(Exists(modules + "WebPlugins/web/web.webdll") && !Exists(modules + "web"));
 
     lmtest::WriteZip(staging + "beta.zip", {{"other/x.txt"}});
     EXPECT_FALSE(updater.InstallModule("beta"));
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Copy module dir failed"), 1);
     lmtest::WriteFile(staging + "gamma.zip", "not a zip");
     EXPECT_FALSE(updater.InstallModule("gamma"));
-    const std::string before = Log();
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}"), 1);
+    const std::string before = log.Text();
+    lmtest::WriteZip(modules + "alpha.zip", {{"alpha/64bit/alpha_6_3_1_0.so", "escaped"}});  // "Temp/../alpha.zip"
     EXPECT_FALSE(updater.InstallModule("delta") || updater.InstallModule("../alpha"));
-    EXPECT_EQ(Log(), before) << "a missing package is no event";
-    ReleaseLogLibrary(logLibrary);
+    EXPECT_EQ(log.Text(), before) << "a missing package is no event";
 
-    for (const std::string& line : std::vector<std::string>{
-             "[info] [LiveModuleUpdater] Start install module {name: alpha}\n",
-             "[error] [LiveModuleUpdater] Copy module dir failed\n",
-             "[error] [LiveModuleUpdater] Unzip module packet failed {path: " + staging + "gamma.zip}\n"}) {
-        EXPECT_NE(before.find(line), std::string::npos) << line << before;
-    }
     EXPECT_EQ(Tree(staging), (std::set<std::string>{"other/", "other/x.txt"})) << "packages and their folders go";
-    EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ");
+    EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ") << "failed installs reset versions";
     EXPECT_TRUE(fs::is_empty(staging)) << "the next start removes the stray folder";
 }
 
-TEST_F(UpdaterTree, StartUpCleansStagingAndHandsOverTheFactoryPackage) {
+TEST_F(UpdaterTree, StartUpCleansStagingDropsADamagedFactoryPackageAndReadsTheInterval) {
     for (const char* file : {"a.zip", "a.zip.download", "a/x", "b.part"}) lmtest::WriteFile(staging + file, "z");
-    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/64bit/LiveModuleFactory.so"}});
-    EXPECT_EQ(updater.Init(modules, 0), -2);
-    EXPECT_EQ(updater.Init(modules, 0), -2) << "at every start while the package waits";
-    EXPECT_TRUE(Exists(staging + "LiveModuleFactory/64bit/LiveModuleFactory.so"));
-    EXPECT_TRUE(Exists(staging + "LiveModuleFactory.zip"));
-
-    lmtest::ZipEntry damaged("LiveModuleFactory/b");
-    damaged.damaged = true;
-    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a"}, damaged});
-    lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=1\n");
-    EXPECT_EQ(updater.Init(modules, 0), -1) << "a damaged package is dropped; then no service answers";
-    EXPECT_EQ(Peer::IntervalMs(updater), 60000u);
-    EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"}));
+    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a", "a", 0, true}});
+    EXPECT_EQ(Peer::IntervalMs(*Restart()), 1800000u) << "no global.ini";
+    EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"})) << "no factory hand-over";
+    // global.ini is beside the modules folder; the period's milliseconds must fit 32 bits.
+    for (const auto& [value, expected] : std::vector<std::pair<std::string, uint32_t>>{
+             {"0", 1800000}, {"-5", 1800000}, {"1", 60000}, {"71582", 4294920000}, {"99999999999", 4294920000}}) {
+        lmtest::WriteFile(root + "global.ini", "[General]\nUpdateIntervalInMin=" + value);
+        EXPECT_EQ(Peer::IntervalMs(*Restart()), expected) << value;
+    }
 }
 
 TEST_F(UpdaterTree, ReinstallsQueuesAndMovesModules) {
-    platform::LibraryHandle logLibrary = nullptr;
-    fs::create_directories(logs);
-    LoadLogLibrary(LMTEST_FACTORY_DIR "/", logs, logLibrary);
-    ModuleRecord a = Record("a", 3);
-    a.packageUrl = "http://packages.invalid/a.zip";
-    Peer::Upsert(updater, a);
-    Peer::Upsert(updater, Record("b", 1));
-    updater.ReinstallModule("a");
-    updater.ReinstallModule("unknown");
-    ReleaseLogLibrary(logLibrary);
+    for (const char* name : {"a", "b", "../escape"}) Peer::Upsert(updater, Record(name, 1));  // as hand-edited
+    for (const char* name : {"a", "../escape", "unknown"}) updater.ReinstallModule(name);
     EXPECT_EQ(Listing(Peer::Local(updater)) + "| " + Listing(Peer::Pending(updater)), "b:1 | ");
-    EXPECT_NE(Log().find("[error] [LiveModuleUpdater] Download module failed {error: -1001, module: a, url: "
-                         "http://packages.invalid/a.zip}\n"),
-              std::string::npos)
+    const std::string failed = "[LiveModuleUpdater] Download module failed {error: ";
+    EXPECT_EQ(log.Count("error", failed + "-1001, module: a, url: http://packages.invalid/a.zip}"), 1)
         << "without a service the download is refused and dropped";
-    Peer::Queue(updater, a);
-    Peer::Queue(updater, Record("b", 1));
-    Peer::Queue(updater, Record("a", 9));
+    EXPECT_EQ(log.Count("error", failed + "-1, module: ../escape, url: http://packages.invalid/../escape.zip}"), 1)
+        << "a name that is not one folder level is never downloaded";
+    for (const ModuleRecord& queued : {Record("a", 3), Record("b", 1), Record("a", 9)}) Peer::Queue(updater, queued);
     EXPECT_EQ(Listing(Peer::Pending(updater)), "a:9 b:1 ") << "a queued name is replaced in its place";
 
     lmtest::WriteFile(modules + "w/w.webdll", "w");
-    updater.MoveToWebPlugins("", "w"), updater.MoveToWebPlugins(modules + "w", "");
-    EXPECT_TRUE(Exists(modules + "w/w.webdll"));
-    updater.MoveToWebPlugins(modules + "w", "w");
-    EXPECT_EQ(lmtest::ReadFile(modules + "WebPlugins/w/w.webdll"), "w");
-    EXPECT_FALSE(Exists(modules + "w"));
+    updater.MoveToWebPlugins(modules + "w", ".."), updater.MoveToWebPlugins(modules + "w", "w");
+    EXPECT_EQ(Tree(modules),
+              (std::set<std::string>{"ModuleInfo", "Temp/", "WebPlugins/", "WebPlugins/w/", "WebPlugins/w/w.webdll"}));
 }
 
-TEST(UpdateInterval, ComesFromGlobalIniBesideTheModulesFolderWithinBounds) {
-    EXPECT_EQ(GlobalIniPath("/modules/"), "/global.ini");
+TEST(Unzip, NoHostileArchiveWritesOutsideTheDestination) {
     lmtest::TempDir temp;
-    const std::string ini = temp.path() + "/global.ini";
-    EXPECT_EQ(ReadUpdateIntervalMs(ini), 1800000u);
-    for (const auto& [value, expected] : std::vector<std::pair<std::string, uint32_t>>{
-             {"0", 1800000}, {"-5", 1800000}, {"1", 60000}, {"71582", 4294920000}, {"99999999999", 4294920000}}) {
-        lmtest::WriteFile(ini, "[General]\nUpdateIntervalInMin=" + value);
-        EXPECT_EQ(ReadUpdateIntervalMs(ini), expected) << value;
+    const std::string dest = temp.path() + "/out/dest", zip = temp.path() + "/z.zip";
+    // Drive designators, leading separators and parent patterns are stripped as on Windows.
+    lmtest::WriteZip(zip, {{"..\\..\\evil.dll"}, {"C:\\x\\y.txt"}, {"/abs/z.txt"}, {"a/../b.txt"}, {"x:/y:\\\\z"},
+                           {"\\\\server\\share\\f"}, {"a\\../b/..\\c"}, {"d//./...\\e"}});
+    ASSERT_TRUE(Unzip(W(zip), W(dest), ""));
+    // What still leaves after that, and links, fail the extraction; "/../" is stripped before "/..\".
+    for (const ZipEntry& hostile : {ZipEntry("../x"), ZipEntry("..\\x"), ZipEntry("a/../../b"), ZipEntry("x/.."),
+                                    ZipEntry("a/../..\\b"), lmtest::UnixEntry("link", "/etc", 0120777),
+                                    lmtest::UnixEntry("ok/../../link2", "..", 0120777)}) {
+        lmtest::WriteZip(zip, {{"first.txt"}, hostile, {"after.txt"}});
+        EXPECT_FALSE(Unzip(W(zip), W(dest), "")) << hostile.name;
     }
+    EXPECT_EQ(Tree(temp.path()).size(), Tree(dest).size() + 3) << "nothing but z.zip, out/ and out/dest/ outside";
+    EXPECT_EQ(Tree(dest), (std::set<std::string>{"evil.dll", "x/", "x/y.txt", "abs/", "abs/z.txt", "b.txt", "z", "c",
+                                                 "server/", "server/share/", "server/share/f", "d/", "d/.../",
+                                                 "d/.../e", "first.txt"}));
+}
+
+TEST(Unzip, ExtractsNestedFoldersAndModesAndReplacesOnASecondRun) {
+    lmtest::TempDir temp;
+    const std::string dest = temp.path() + "/p/q", zip = temp.path() + "/pkg.zip";  // neither level exists yet
+    const std::string big(40000, 'z');
+    lmtest::WriteZip(zip, {{"pkg/", "", 0x10}, lmtest::UnixEntry("pkg/64bit/lib.so", big, 0100755),
+                           {"pkg/readme.txt", "ro", 0x01}, lmtest::UnixEntry("pkg/ro.txt", "ro", 0100464),
+                           {"pkg/conf/x.ini", "x"}, lmtest::UnixEntry("pkg/empty", "", 040700)});
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(Unzip(W(zip), W(dest + "/"), "")) << run;
+        EXPECT_EQ(lmtest::ReadFile(dest + "/pkg/64bit/lib.so"), big);
+        EXPECT_EQ(lmtest::ReadFile(dest + "/pkg/conf/x.ini"), "x");
+        // Unix modes are kept, less every write bit when the owner's is clear; DOS read-only clears them too.
+        const std::tuple<const char*, unsigned, unsigned> modes[] = {
+            {"64bit/lib.so", 0777, 0755}, {"ro.txt", 0777, 0444}, {"readme.txt", 0222, 0}, {"conf/x.ini", 0200, 0200}};
+        for (const auto& [path, mask, mode] : modes)
+            EXPECT_EQ(static_cast<unsigned>(fs::status(dest + "/pkg/" + path).permissions()) & mask, mode) << path;
+        EXPECT_TRUE(fs::is_directory(dest + "/pkg/empty")) << "a folder by its Unix mode alone";
+        lmtest::WriteFile(dest + "/pkg/conf/x.ini", "changed");
+        fs::remove(dest + "/pkg/64bit/lib.so");
+        fs::create_symlink(temp.path() + "/elsewhere", dest + "/pkg/64bit/lib.so");
+    }
+    EXPECT_FALSE(Exists(temp.path() + "/elsewhere")) << "a link in the way is replaced, not followed";
+}
+
+TEST(Unzip, StopsAtACorruptEntryAndRefusesBadArguments) {
+    lmtest::TempDir temp;
+    const std::string t = temp.path(), zip = t + "/bad.zip";
+    lmtest::WriteZip(zip, {{"a.txt", "first"}, {"b.txt", std::string(50000, 'b'), 0, true}, {"c.txt"}});
+    EXPECT_FALSE(Unzip(W(zip), W(t + "/out"), ""));
+    EXPECT_EQ(Tree(t + "/out"), (std::set<std::string>{"a.txt"})) << "earlier entries stay, the broken one goes";
+    EXPECT_FALSE(Unzip(W(t + "/none.zip"), W(t + "/m1"), "") || Unzip(W(zip), L"", "") || Unzip(L"", W(t + "/m2"), ""));
+    EXPECT_FALSE(Exists(t + "/m1") || Exists(t + "/m2"));
 }
