@@ -1,5 +1,7 @@
 #include "CatalogueServer.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -40,6 +42,12 @@ CatalogueServer::CatalogueServer(int port, std::string packagesDir)
     : port(port), packagesDir(std::move(packagesDir)), server(std::make_unique<httplib::Server>()) {
     // Enough workers that concurrent downloads and probes never wait for one another.
     server->new_task_queue = [] { return new httplib::ThreadPool(32); };  // httplib takes ownership
+    // Not httplib's default SO_REUSEPORT: a second server on a port in use must fail to start rather
+    // than silently share the port's connections.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server->Get("/orbit/pcPlugin/getPlugins", [this](const httplib::Request&, httplib::Response& response) {
         ServeCatalogue(response);
     });
