@@ -2,21 +2,19 @@
 
 #include "net_request/NetRequest.h"
 
-// Submits one GET, POST and download to a port nobody serves and prints their ids.
+// Prints the ids a fresh process hands out for a GET, a POST, a download, a refused GET and a GET.
 int main() {
     LiveModule::NetRequest net;
     net.Initialize();
     int owner = 0;
-    LiveModule::stHttpRequest http;
-    http.head.url = "http://127.0.0.1:1/";
+    LiveModule::stHttpRequest http, refused;
+    http.head.url = "http://127.0.0.1:1/";  // nobody serves it
     http.head.owner = &owner;
     LiveModule::stDownloadRequest download;
     download.head = http.head;
     download.savePath = "/nonexistent-folder/never/written";
-    const int get = net.HttpGet(&http);
-    const int post = net.HttpPost(&http);
-    const int file = net.DownloadFile(&download);
-    std::printf("%d %d %d\n", get, post, file);
+    const int get = net.HttpGet(&http), post = net.HttpPost(&http), file = net.DownloadFile(&download);
+    const int none = net.HttpGet(&refused);
+    std::printf("%d %d %d %d %d\n", get, post, file, none, net.HttpGet(&http));
     net.Uninitialize();
-    return 0;
 }

@@ -1,30 +1,11 @@
-#include <gtest/gtest.h>
-
 #include <map>
 
 #include "NetTestSupport.h"
-#include "TempFolder.h"
-#include "TextConversion.h"
-#include "net_request/NetRequest.h"
 #include "net_request/RequestClient.h"
 
-using namespace LiveModule;
-using namespace nettest;
-
-namespace {
-
-struct Served : Server {
-    Served() {
-        http->Get("/ok", [](const httplib::Request&, httplib::Response& r) { r.set_content("fine", "text/plain"); });
-        http->Get("/missing", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
-        http->Get("/hold", [this](const httplib::Request&, httplib::Response&) { Hold(); });
-        Start();
-    }
-};
-
 // A GET whose results land in `results`; `context` expires once the client has freed its context.
-int32_t Get(RequestClient& client, const std::string& url, bool isAsync, bool onUi,
-            std::vector<RequestFinishedRes>& results, std::weak_ptr<int>& context) {
+static int32_t Get(RequestClient& client, const std::string& url, bool isAsync, bool onUi,
+                   std::vector<RequestFinishedRes>& results, std::weak_ptr<int>& context) {
     const auto token = std::make_shared<int>();
     context = token;
     HttpRequestParams params;
@@ -35,29 +16,25 @@ int32_t Get(RequestClient& client, const std::string& url, bool isAsync, bool on
     return client.Get(params);
 }
 
-}  // namespace
-
 TEST(RequestClient, ResultsReachTheirFunctionsAndEveryContextIsFreed) {
-    Served server;
-    NetRequest net;
-    net.Initialize();
+    Server server;
+    Started net;
     int owner = 0;
     RequestClient client(&net, &owner), detached(nullptr, &owner);
     std::vector<RequestFinishedRes> results;
     std::weak_ptr<int> context;
-    const int32_t sync = Get(client, server.Url("/ok"), false, true, results, context);
+    const int32_t sync = Get(client, server.Url("/quick"), false, true, results, context);
     ASSERT_EQ(results.size(), 1u);  // before the call returned
-    EXPECT_TRUE(results[0].id == sync && results[0].errorCode == 0 && !results[0].isAsync);
-    EXPECT_EQ(results[0].url + " " + results[0].body, server.Url("/ok") + " fine");
-    EXPECT_TRUE(context.expired());
-    EXPECT_EQ(Get(client, server.Url("/missing"), false, true, results, context), -1);
+    EXPECT_TRUE(results[0].id == sync && results[0].errorCode == 0 && !results[0].isAsync && context.expired());
+    EXPECT_EQ(results[0].url + " " + results[0].body, server.Url("/quick") + " quick");
+    EXPECT_EQ(Get(client, server.Url("/answer?status=404"), false, true, results, context), -1);
     EXPECT_EQ(results.at(1).errorMsg, WideToChs(L"服务器返回异常，错误码: ") + "404");
     EXPECT_TRUE(context.expired());
-    const int32_t async = Get(client, server.Url("/ok"), true, true, results, context);
+    const int32_t async = Get(client, server.Url("/quick"), true, true, results, context);
     EXPECT_FALSE(context.expired());
     ASSERT_TRUE(Until([&] { return results.size() == 3; }));
     EXPECT_TRUE(results[2].id == async && results[2].isAsync && context.expired());
-    EXPECT_EQ(Get(detached, server.Url("/ok"), true, true, results, context), -1001);
+    EXPECT_EQ(Get(detached, server.Url("/quick"), true, true, results, context), -1001);
     EXPECT_TRUE(context.expired());
 
     TempFolder folder;
@@ -65,68 +42,58 @@ TEST(RequestClient, ResultsReachTheirFunctionsAndEveryContextIsFreed) {
     auto token = std::make_shared<int>();
     context = token;
     DownloadRequestParams download;
-    download.url = server.Url("/ok");
-    download.savePath = folder / "ok.txt";
+    download.url = server.Url("/stream?kib=1");
+    download.savePath = folder / "s.txt";
     download.onFinished = [token, &reports](const FileOperationRes& r) { reports.push_back(r.path); };
     download.onProgress = [&reports](int, double fraction) { reports.push_back(std::to_string(fraction)); };
-    download.onByteProgress = [&reports](int, long long got, long long of) { reports.push_back(std::to_string(got + of)); };
+    download.onByteProgress = [&reports](int, long long got, long long of) {
+        reports.push_back(std::to_string(got) + " of " + std::to_string(of));
+    };
     EXPECT_GT(client.Download(download), 0);
     UploadRequestParams upload;
     upload.url = download.url;
     upload.filePath = download.savePath;
     upload.onFinished = download.onFinished;
-    EXPECT_EQ(client.Upload(upload), -1);
+    EXPECT_EQ(client.Upload(upload), -1);  // refused: its context goes at once
     EXPECT_EQ(detached.Download(download), -1001);
     download = {};
     upload = {};
     token.reset();
     ASSERT_TRUE(Until([&] { return reports.size() == 3; }));
-    EXPECT_EQ(reports, std::vector<std::string>({"1.000000", "8", folder / "ok.txt"}));
+    EXPECT_EQ(reports, std::vector<std::string>({"-1024.000000", "1024 of -1", folder / "s.txt"}));
     EXPECT_TRUE(context.expired());
 }
 
-namespace {
-
 // The real service, except that a GET returns only once its result was delivered, as it happens
-// to a submitting thread that loses the processor at the wrong moment.
-struct ReturnsLate : INetRequest {
-    ReturnsLate(NetRequest& net, std::function<bool(int)> delivered) : net(net), delivered(std::move(delivered)) {}
+// to a submitter that loses the processor at the wrong moment.
+struct ReturnsLate : Started {
     int32_t HttpGet(const stHttpRequest* request) override {
-        const int32_t id = net.HttpGet(request);
+        const int32_t id = NetRequest::HttpGet(request);
         Until([&] { return delivered(id); }, false, 2000);
         return id;
     }
-    int32_t HttpPost(const stHttpRequest* request) override { return net.HttpPost(request); }
-    int32_t DownloadFile(const stDownloadRequest* request) override { return net.DownloadFile(request); }
-    int32_t UploadFile(const stUploadRequest* request) override { return net.UploadFile(request); }
-    void CancelRequest(int32_t id) override { net.CancelRequest(id); }
-    void CancelOwnerRequests(void* owner) override { net.CancelOwnerRequests(owner); }
-    NetRequest& net;
     std::function<bool(int)> delivered;
 };
 
-}  // namespace
-
 TEST(RequestClient, WithdrawnContextsAreFreedAndWorkerResultsFindTheirsEvenBeforeSubmissionReturns) {
-    Served server;
-    NetRequest net;
-    net.Initialize();
+    Server server;
+    Started net;
+    ReturnsLate late;
     int owner = 0;
     const auto token = std::make_shared<int>();  // every context holds a copy
     std::mutex lock;
     std::map<int, int> calls;
-    const auto called = [&](int id) {
+    late.delivered = [&](int id) {
         std::lock_guard<std::mutex> guard(lock);
         return calls.count(id) > 0;
     };
-    ReturnsLate late(net, called);
     {
         RequestClient client(&net, &owner), lateClient(&late, &owner);
         std::vector<RequestFinishedRes> results;
         std::vector<std::weak_ptr<int>> held(6);
         for (int i = 0; i < 5; ++i) Get(client, server.Url("/hold"), true, false, results, held[i]);
         ASSERT_TRUE(Until([&] { return server.held == 5; }, false));
-        client.Cancel(Get(client, server.Url("/ok"), true, false, results, held[5]));  // queued
+        client.Cancel(Get(client, server.Url("/quick"), true, false, results, held[5]));  // queued
         EXPECT_TRUE(held[5].expired());
         client.CancelAll();
         for (const auto& context : held) EXPECT_TRUE(context.expired());
@@ -135,14 +102,14 @@ TEST(RequestClient, WithdrawnContextsAreFreedAndWorkerResultsFindTheirsEvenBefor
         const auto submit = [&](RequestClient* through, int count) {
             for (int i = 0; i < count; ++i) {
                 HttpRequestParams params;
-                params.url = server.Url("/ok");
+                params.url = server.Url("/quick");
                 params.callbackOnUiThread = false;
                 params.onFinished = [token, &lock, &calls](const RequestFinishedRes& result) {
                     std::lock_guard<std::mutex> guard(lock);
                     ++calls[result.id];
                 };
                 const int32_t id = through->Get(params);
-                EXPECT_TRUE(through == &client || called(id)) << "a result that came first found no context";
+                EXPECT_TRUE(through == &client || late.delivered(id)) << "a result that came first found no context";
             }
         };
         std::vector<std::thread> threads;
