@@ -6,7 +6,6 @@
 #include <httplib.h>
 #include <openssl/x509.h>
 
-#include <deque>
 #include <set>
 
 #include "TempFolder.h"
@@ -25,16 +24,13 @@ inline bool Until(const std::function<bool()>& done, bool pump = true, int timeo
     return done();
 }
 
-// A self-signed certificate for another name: passes only with both checks off.
+// A server with a certificate of no name that signed itself.
 inline std::unique_ptr<httplib::Server> TlsServer() {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* cert = X509_new();
     X509_gmtime_adj(X509_getm_notBefore(cert), 0);
     X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
     X509_set_pubkey(cert, key);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("elsewhere.test"), -1, -1, 0);
-    X509_set_issuer_name(cert, X509_get_subject_name(cert));
     X509_sign(cert, key, EVP_sha256());
     auto server = std::make_unique<httplib::SSLServer>(cert, key);  // keeps references of its own
     X509_free(cert);
@@ -42,30 +38,32 @@ inline std::unique_ptr<httplib::Server> TlsServer() {
     return server;
 }
 
-// Serves from a thread of its own: /quick at once; /hold once released (HEAD probes at once);
-// /answer?status=N&body=B so (302 leads to /quick); /stream?kib=N N KiB (default 10 MiB), one
-// every 2 ms, without announcing a length. `routes` adds more.
+// Serves from a thread of its own: /quick at once; /hold, counted in `held`, once `released` (30 s
+// at most; HEAD probes at once); /answer?status=N&body=B so (302 leads to /quick); /stream?kib=N
+// N KiB (10 MiB if not given), one every 2 ms, announcing no length. `routes` adds more.
 struct Server {
     explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false)
-        : http(tls ? TlsServer() : std::make_unique<httplib::Server>()) {
+        : tls(tls), http(tls ? TlsServer() : std::make_unique<httplib::Server>()) {
         http->new_task_queue = [] { return new httplib::ThreadPool(32); };  // the server owns it
-        http->Get("/quick", [](const httplib::Request&, httplib::Response& r) { r.set_content("quick", "text/plain"); });
-        http->Get("/hold", [this](const httplib::Request& request, httplib::Response&) {
-            if (request.method != "HEAD") Hold();
+        http->Get("/quick", [](auto&, auto& response) { response.set_content("quick", "text/plain"); });
+        http->Get("/hold", [this](auto& request, auto&) {
+            if (request.method == "HEAD") return;
+            ++held;
+            Until([this] { return released.load(); }, false, 30000);
         });
-        http->Get("/answer", [](const httplib::Request& request, httplib::Response& response) {
+        http->Get("/answer", [](auto& request, auto& response) {
             response.status = std::stoi(request.get_param_value("status"));
             response.set_content(request.get_param_value("body"), "text/plain");
             if (response.status == 302) response.set_header("Location", "/quick");
         });
-        http->Get("/stream", [this](const httplib::Request& request, httplib::Response& response) {
+        http->Get("/stream", [this](auto& request, auto& response) {
             streams += request.method != "HEAD";
             const size_t size = request.has_param("kib") ? std::stoul(request.get_param_value("kib")) << 10 : 10 << 20;
             response.set_chunked_content_provider("text/plain", [this, size](size_t offset, httplib::DataSink& sink) {
                 std::this_thread::sleep_for(milliseconds(2));
                 if (offset >= size) sink.done();
                 if (offset >= size || sink.write(std::string(1024, 's').data(), 1024)) return true;
-                ++streamsLeft;  // by the client
+                ++streamsLeft;  // the client left
                 return false;
             });
         });
@@ -78,20 +76,12 @@ struct Server {
         warmUp.enable_server_certificate_verification(false);
         warmUp.Get("/quick");
     }
-    ~Server() {
-        released = true;
-        http->stop();
-        listener.join();
-    }
+    ~Server() { released = true; http->stop(); listener.join(); }
     std::string Url(const std::string& path) const {
-        return (dynamic_cast<httplib::SSLServer*>(http.get()) ? "https://127.0.0.1:" : "http://127.0.0.1:") +
-               std::to_string(port) + path;
-    }
-    void Hold() {  // for handlers: counts in `held`, then waits for `released` (or 30 s)
-        ++held;
-        Until([this] { return released.load(); }, false, 30000);
+        return (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + path;
     }
 
+    const bool tls;
     std::unique_ptr<httplib::Server> http;
     std::thread listener;
     int port = 0;
@@ -99,84 +89,72 @@ struct Server {
     std::atomic<bool> released{false};
 };
 
-// A service started on this thread.
-struct Started : NetRequest {
-    Started() { Initialize(); }
-};
-
-// One callback: kind 'R' response, 'P' fraction, 'B' bytes.
-struct Event {
-    char kind;
-    int id, code;
-    std::string message, url, text;
-    double fraction;
-    long long received, total;
-    std::thread::id thread;
-};
-
-// Collects the callbacks of the requests made for it below; counts those of withdrawn ids as late.
+// Collects the callbacks of the requests made for it below as text: "R<code> <message>|<text>",
+// "P<fraction>" or "B<received>/<total>". Counts those of withdrawn ids (0: all) as late and those
+// off the thread that made it as away.
 struct Recorder {
-    void Add(Event event) {
-        event.thread = std::this_thread::get_id();
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            events.push_back(event);
-            late += withdrawn.count(event.id);
-        }
-        if (onEvent) onEvent(event);
+    void Add(int id, const std::string& report) {
+        std::unique_lock<std::mutex> guard(lock);
+        reports.emplace_back(id, report);
+        late += withdrawn.count(id) + withdrawn.count(0);
+        away += std::this_thread::get_id() != home;
+        guard.unlock();
+        if (onReport) onReport(report);
     }
-    std::vector<Event> Events(int id = 0, char kind = 0) {  // 0: any
+    std::string Of(int id) {  // joined by spaces
         std::lock_guard<std::mutex> guard(lock);
-        std::vector<Event> found;
-        for (const Event& event : events) {
-            if ((!id || event.id == id) && (!kind || event.kind == kind)) found.push_back(event);
+        std::string joined;
+        for (const auto& [of, report] : reports) {
+            if (of == id) joined += (joined.empty() ? "" : " ") + report;
         }
-        return found;
+        return joined;
     }
-    size_t Responses() { return Events(0, 'R').size(); }
-    std::set<int> Finished() {
-        std::set<int> ids;
-        for (const Event& event : Events(0, 'R')) ids.insert(event.id);
+    std::multiset<int> Finished() {  // the ids of the responses
+        std::lock_guard<std::mutex> guard(lock);
+        std::multiset<int> ids;
+        for (const auto& [id, report] : reports) {
+            if (report[0] == 'R') ids.insert(id);
+        }
         return ids;
     }
+    const char* Keep(const std::string& text) {  // for the recorder's life
+        std::lock_guard<std::mutex> guard(lock);
+        return kept.insert(text).first->c_str();
+    }
 
-    std::function<void(const Event&)> onEvent;  // runs inside the callback
+    std::function<void(const std::string&)> onReport;  // runs inside the callback
     std::mutex lock;
-    std::vector<Event> events;
+    std::vector<std::pair<int, std::string>> reports;
+    std::set<std::string> kept;
     std::set<int> withdrawn;
-    int late = 0;
+    int late = 0, away = 0;
+    const std::thread::id home = std::this_thread::get_id();
 };
-
-inline const char* Keep(const std::string& text) {  // for the life of the process
-    static std::mutex lock;
-    static std::deque<std::string> kept;
-    std::lock_guard<std::mutex> guard(lock);
-    return kept.emplace_back(text).c_str();
-}
 
 inline stHttpRequest Http(const std::string& url, Recorder& recorder, void* owner = nullptr) {
     stHttpRequest request;
-    request.head.url = Keep(url);
-    request.head.owner = owner ? owner : &recorder;
-    request.head.userData = &recorder;
+    request.head = {recorder.Keep(url), 3000, true, owner ? owner : &recorder, true, &recorder};
     request.onResponse = [](const stResponseInfo& i, const char* text) {
-        static_cast<Recorder*>(i.userData)->Add({'R', i.id, i.errorCode, i.errorMsg, i.url, text, 0, 0, 0, {}});
+        static_cast<Recorder*>(i.userData)->Add(i.id, "R" + std::to_string(i.errorCode) + " " + i.errorMsg + "|" + text);
     };
     return request;
 }
 
 inline stDownloadRequest Download(const std::string& url, const std::string& path, Recorder& recorder,
                                   void* owner = nullptr) {
-    stDownloadRequest request;
     const stHttpRequest http = Http(url, recorder, owner);
-    request.head = http.head;
-    request.savePath = Keep(path);
-    request.onResponse = http.onResponse;
-    request.onProgress = [](int id, double fraction, void* recorder) {
-        static_cast<Recorder*>(recorder)->Add({'P', id, 0, "", "", "", fraction, 0, 0, {}});
-    };
-    request.onByteProgress = [](int id, long long received, long long total, void* recorder) {
-        static_cast<Recorder*>(recorder)->Add({'B', id, 0, "", "", "", 0, received, total, {}});
-    };
-    return request;
+    return {http.head, 75, true, 3600, 0, recorder.Keep(path), http.onResponse,
+            [](int id, double f, void* r) { static_cast<Recorder*>(r)->Add(id, "P" + std::to_string(f)); },
+            [](int id, long long got, long long of, void* r) {
+                static_cast<Recorder*>(r)->Add(id, "B" + std::to_string(got) + "/" + std::to_string(of));
+            }};
 }
+
+// A server, a recorder, a service started on this thread and a folder, in the order they must end.
+struct Net : ::testing::Test {
+    Net() { net.Initialize(); }
+    Server server;
+    Recorder recorder;
+    NetRequest net;
+    TempFolder folder;
+};
