@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <random>
 
 #include "NetTestSupport.h"
@@ -21,20 +20,11 @@ TEST_F(Net, RequestsWithdrawnWhileQueuedInFlightOrWaitingForTheUiThreadNeverCall
     net.CancelRequest(ids[6]);  // in flight
     net.CancelRequest(ids[11]);  // queued
     net.CancelOwnerRequests(&other);  // queued
-    stDownloadRequest download = Download(server.Url("/stream"), folder / "s", recorder);
-    download.head.callbackOnUiThread = false;
-    const int32_t streaming = net.DownloadFile(&download);
-    ASSERT_TRUE(Until([&] { return !recorder.Of(streaming).empty(); }, false));
-    net.CancelRequest(streaming);  // aborted at its next chunk
-    ASSERT_TRUE(Until([&] { return server.streamsLeft == 1; }, false));
-
     server.released = true;
     ASSERT_TRUE(Until([&] { return recorder.Finished().size() == 6 && !selfStopping.Finished().empty(); }));
     net.Uninitialize();  // joins the workers: whatever was still running has ended
     EXPECT_EQ(recorder.Finished(), std::multiset<int>({ids[5], ids[7], ids[8], ids[9], ids[10], ids[13]}));
     EXPECT_EQ(selfStopping.Finished().size(), 1u);  // its callback withdrew the other, due in the same tick
-    EXPECT_EQ(server.held, 6);
-    EXPECT_TRUE(std::filesystem::exists(folder / "s.download") && !std::filesystem::exists(folder / "s"));
 }
 
 TEST_F(Net, StopDropsQueuedRunningAndWaitingWorkPromptlyAndTheServiceStartsAgain) {
@@ -42,27 +32,26 @@ TEST_F(Net, StopDropsQueuedRunningAndWaitingWorkPromptlyAndTheServiceStartsAgain
     held.head.timeoutMs = 1000;
     EXPECT_TRUE(net.Initialize());  // once more: no second set of workers, no second timer
     for (int i = 0; i < 8; ++i) net.HttpGet(&held);  // five in flight, three queued
+    std::vector<int> streams;
     for (int i = 0; i < 7; ++i) {  // five mid-transfer (three delivering on the UI thread), two queued
         stDownloadRequest stream = Download(server.Url("/stream"), folder / std::to_string(i), recorder);
         stream.head.callbackOnUiThread = i % 2 == 0;
-        net.DownloadFile(&stream);
+        streams.push_back(net.DownloadFile(&stream));
     }
     // Not pumped: the UI-delivered progress waits for the UI thread.
-    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5; }, false));
+    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5 && recorder.Of(streams[1]) != ""; }, false));
+    net.CancelRequest(streams[1]);  // withdrawn in flight: aborted at its next chunk, and the sixth begins
+    ASSERT_TRUE(Until([&] { return server.streamsLeft == 1 && server.streams == 6; }, false));
     const auto start = steady_clock::now();
     net.Uninitialize();
     EXPECT_LT(steady_clock::now() - start, seconds(3));  // the held GETs give up after their 1 s
     recorder.withdrawn.insert(0);  // from now on every callback is late
-    EXPECT_TRUE(Until([&] { return server.streamsLeft == 5; }));  // aborted, none ran to its end
-    here.head.isAsync = false;
-    EXPECT_EQ(net.HttpGet(&held) + net.HttpGet(&here), -2);
-    net.Uninitialize();
+    EXPECT_TRUE(Until([&] { return server.streamsLeft == 6; }));  // aborted, none ran to its end
+    EXPECT_EQ(net.HttpGet(&held), -1);
     EXPECT_EQ(recorder.late, 0);
     EXPECT_TRUE(recorder.Finished().empty());
 
     EXPECT_TRUE(net.Initialize());
-    recorder.withdrawn.clear();
-    here.head.isAsync = true;
     const int32_t again = net.HttpGet(&here);
     ASSERT_TRUE(Until([&] { return recorder.Finished().size() == 1; }));  // on workers and a timer anew
     EXPECT_EQ(recorder.Of(again), "R0 |quick");
@@ -72,37 +61,28 @@ TEST_F(Net, ManySubmittersAndCancellersLoseNothingAndNeverCallBackLate) {
     for (const bool onUi : {false, true}) {
         Recorder recorder;
         std::vector<int> submitted;  // guarded by recorder.lock
-        std::atomic<int> submitting{3};
-        std::vector<std::thread> submitters;
-        for (int t = 0; t < 3; ++t) {
-            submitters.emplace_back([&, t] {
-                for (int i = 0; i < 120; ++i) {
-                    const std::string path = folder / std::to_string(onUi * 1000 + t * 120 + i);
-                    stDownloadRequest download = Download(server.Url("/quick"), path, recorder);
-                    download.head.callbackOnUiThread = onUi;
-                    download.onProgress = nullptr;  // a withdrawal takes only a download's first UI task
-                    download.onByteProgress = nullptr;
-                    const stHttpRequest http{download.head, 78, {}, {}, {}, download.onResponse};
-                    const int32_t id = i % 6 == 5 ? net.DownloadFile(&download) : i % 2 ? net.HttpPost(&http) : net.HttpGet(&http);
-                    std::lock_guard<std::mutex> guard(recorder.lock);
-                    submitted.push_back(id);
-                }
-                --submitting;
-            });
-        }
-        // Here, between UI ticks: withdraws any of the requests known so far.
-        for (std::mt19937 random(onUi); submitting > 0;) {
+        std::mt19937 random(onUi);
+        const auto submit = [&](int thread) {
+            for (int i = 0; i < 120; ++i) {
+                stHttpRequest http = Http(server.Url("/quick"), recorder);
+                http.head.callbackOnUiThread = onUi;
+                const std::string path = folder / std::to_string(onUi * 1000 + thread * 120 + i);
+                // Without progress reports: a withdrawal takes only a download's first UI task.
+                const stDownloadRequest download{http.head, 75, true, 3600, 0, path.c_str(), http.onResponse, nullptr, nullptr};
+                const int32_t id = i % 6 == 5 ? net.DownloadFile(&download) : i % 2 ? net.HttpPost(&http) : net.HttpGet(&http);
+                std::lock_guard<std::mutex> guard(recorder.lock);
+                submitted.push_back(id);
+            }
+        };
+        Concurrently(3, submit, [&] {  // here, between UI ticks: withdraws any of the requests known so far
             if (onUi) Until([] { return false; }, true, 1);
             std::unique_lock<std::mutex> guard(recorder.lock);
-            if (submitted.empty()) continue;
-            const int id = submitted[random() % submitted.size()];
+            const int id = submitted.empty() ? -1 : submitted[random() % submitted.size()];
             guard.unlock();
             net.CancelRequest(id);
             guard.lock();
             recorder.withdrawn.insert(id);
-        }
-        for (std::thread& submitter : submitters) submitter.join();
-
+        });
         ASSERT_TRUE(Until([&] {
             const std::multiset<int> finished = recorder.Finished();
             std::lock_guard<std::mutex> guard(recorder.lock);

