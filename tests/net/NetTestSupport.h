@@ -31,26 +31,24 @@ inline void Concurrently(int n, const std::function<void(int)>& body, const std:
     for (std::thread& thread : threads) thread.join();
 }
 
-// A server with a certificate of no name that signed itself.
-inline std::unique_ptr<httplib::Server> TlsServer() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
-    X509_set_pubkey(cert, key);
-    X509_sign(cert, key, EVP_sha256());
-    auto server = std::make_unique<httplib::SSLServer>(cert, key);  // keeps references of its own
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return server;
-}
-
 // Serves from a thread of its own: /quick at once; /hold, counted in `held`, once `released` (30 s
 // at most; HEAD probes at once); /answer?status=N&body=B so (302 leads to /quick); /stream?kib=N
-// N KiB (10 MiB if not given), one every 2 ms, announcing no length. `routes` adds more.
+// N KiB (10 MiB if not given), one every 2 ms, announcing no length. `routes` adds more; with `tls`
+// it has a certificate of no name that signed itself.
 struct Server {
-    explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false)
-        : http(tls ? TlsServer() : std::make_unique<httplib::Server>()) {
+    explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false) {
+        http = std::make_unique<httplib::Server>();
+        if (tls) {
+            EVP_PKEY* key = EVP_EC_gen("P-256");
+            X509* cert = X509_new();
+            X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+            X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+            X509_set_pubkey(cert, key);
+            X509_sign(cert, key, EVP_sha256());
+            http = std::make_unique<httplib::SSLServer>(cert, key);  // keeps references of its own
+            X509_free(cert);
+            EVP_PKEY_free(key);
+        }
         http->new_task_queue = [] { return new httplib::ThreadPool(32); };  // the server owns it
         http->Get("/quick", [](auto&, auto& response) { response.set_content("quick", "text/plain"); });
         http->Get("/hold", [this](auto& request, auto&) {
@@ -138,10 +136,9 @@ inline stHttpRequest Http(const std::string& url, Recorder& recorder, void* owne
             }};
 }
 
-inline stDownloadRequest Download(const std::string& url, const std::string& path, Recorder& recorder,
-                                  void* owner = nullptr) {
-    const stHttpRequest http = Http(url, recorder, owner);
-    return {http.head, 75, true, 3600, 0, recorder.Keep(path), http.onResponse,
+inline stDownloadRequest Download(const std::string& url, const std::string& path, Recorder& to, void* owner = nullptr) {
+    const stHttpRequest http = Http(url, to, owner);
+    return {http.head, 75, true, 3600, 0, to.Keep(path), http.onResponse,
             [](int id, double f, void* r) { static_cast<Recorder*>(r)->Add(id, "P" + std::to_string(f)); },
             [](int id, long long got, long long of, void* r) {
                 static_cast<Recorder*>(r)->Add(id, "B" + std::to_string(got) + "/" + std::to_string(of));
