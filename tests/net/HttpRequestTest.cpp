@@ -48,7 +48,7 @@ TEST_F(Net, ServerSeesUserDeviceReplaceableHeadersEncodedQueryAndFormAndRecordsU
     EXPECT_EQ(urls, std::vector<std::string>(4, url));  // as submitted, without the query
 }
 
-TEST_F(Net, StatusDecidesCodeMessageAndTextOnTheCallingThread) {
+TEST_F(Net, StatusDecidesCodeMessageAndTextAndCertificatesAreNotChecked) {
     Server tls({}, true);
     const std::string failed = WideToChs(L"服务器返回异常，错误码: "), noAnswer = WideToChs(L"网络请求失败");
     const struct { std::string url, result; } cases[] = {
