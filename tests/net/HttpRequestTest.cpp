@@ -1,195 +1,77 @@
-#include <gtest/gtest.h>
-
 #include "DeviceIdentity.h"
 #include "NetTestSupport.h"
-#include "TempFolder.h"
-#include "TextConversion.h"
-#include "net_request/NetRequest.h"
 
-using namespace LiveModule;
-using namespace nettest;
-
-namespace {
-
-// A started service with a server that remembers what it was sent on /seen.
-struct Fixture {
+TEST_F(Net, ServerSeesUserDeviceReplaceableHeadersEncodedQueryAndFormAndRecordsUpToTheirSize) {
     std::mutex lock;
-    std::vector<httplib::Request> seen;
-    Recorder recorder;
-    Server server;
-    NetRequest net;
-    Fixture() {
-        const auto remember = [this](const httplib::Request& request, httplib::Response& response) {
+    std::vector<std::string> seen;  // method, target, [body] and the values of the headers of interest
+    Server seeing([&](httplib::Server& http) {
+        const auto remember = [&](const httplib::Request& request, auto&) {
+            std::string line = request.method + " " + request.target + " [" + request.body + "]";
+            for (const char* name : {"User-Device", "X-Extra", "Content-Type", "Content-Length"})
+                for (auto [at, end] = request.headers.equal_range(name); at != end; ++at) line += " " + at->second;
             std::lock_guard<std::mutex> guard(lock);
-            seen.push_back(request);
-            response.set_content("ok", "text/plain");
+            seen.push_back(line);
         };
-        server.http->Get("/seen", remember);
-        server.http->Post("/seen", remember);
-    }
-    // Runs on this thread; returns what the submission returned.
-    int32_t Run(stHttpRequest request, bool post = false) {
-        request.head.isAsync = false;
-        return post ? net.HttpPost(&request) : net.HttpGet(&request);
-    }
-    size_t Seen() {
-        std::lock_guard<std::mutex> guard(lock);
-        return seen.size();
-    }
-    std::string Target(size_t index) { return At(index).target; }
-    std::string Body(size_t index) { return At(index).body; }
-    std::string Header(size_t index, const char* name) {
-        const httplib::Headers headers = At(index).headers;
-        return headers.count(name) == 1 ? headers.find(name)->second : std::to_string(headers.count(name)) + " times";
-    }
-    httplib::Request At(size_t index) {
-        std::lock_guard<std::mutex> guard(lock);
-        return seen.at(index);
-    }
-};
-
-}  // namespace
-
-TEST(NetHttp, ServerSeesUserDeviceReplaceableHeadersAndEncodedQueryAndForm) {
-    Fixture f;
-    f.server.Start();
-    f.net.Initialize();
-    const std::string url = f.server.Url("/seen");
+        http.Get("/seen", remember).Post("/seen", remember);
+    });
+    const std::string url = seeing.Url("/seen"), device = MakeUserDevice();
     stKeyValue headers[] = {{"user-device", "mine"}, {"X-Extra", "1"}, {"x-EXTRA", "2"}, {"CONTENT-TYPE", "text/a"}};
     stKeyValue query[] = {{"a", "1 2"}, {"b", "x&y/\xC3\xBC~"}, {"null", nullptr}, {nullptr, "v"}, {"k", "-_."}};
     stKeyValue form[] = {{"name", "a b+c"}, {"k", "\xC3\xBC~"}};
-    stHttpRequest get = Http(url, f.recorder), custom = get, post = get;
-    get.queryParams = {5, query};
-    custom.headers = {4, headers};
-    custom.queryParams = {-1, query};
-    post.queryParams = {1, query};
-    post.formFields = {2, form};
-    EXPECT_GT(f.Run(get), 0);
-    EXPECT_GT(f.Run(custom), 0);
-    EXPECT_GT(f.Run(post, true), 0);
-    EXPECT_GT(f.Run(Http(url, f.recorder), true), 0);
-
-    ASSERT_EQ(f.Seen(), 4u);
-    EXPECT_EQ(f.Target(0), "/seen?a=1+2&b=x%26y%2F%C3%BC%7E&k=%2D%5F%2E");
-    EXPECT_EQ(f.Header(0, "User-Device"), MakeUserDevice());
-    EXPECT_EQ(f.Target(1), "/seen");
-    EXPECT_EQ(f.Header(1, "User-Device"), "mine");
-    EXPECT_EQ(f.Header(1, "X-Extra"), "2");
-    EXPECT_EQ(f.Target(2), "/seen?a=1+2");
-    EXPECT_EQ(f.Body(2), "name=a+b%2Bc&k=%C3%BC~");
-    EXPECT_EQ(f.Header(2, "Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(f.Header(2, "User-Device"), MakeUserDevice());
-    EXPECT_EQ(f.Body(3), "");
-    EXPECT_EQ(f.Header(3, "Content-Length"), "0");
-    EXPECT_EQ(f.recorder.Events()[0].url, url);  // as submitted, without the query
-}
-
-TEST(NetHttp, StatusDecidesCodeMessageAndTextAndCertificatesAreNotChecked) {
-    Fixture f;
-    const auto answer = [&](const char* path, int status, const char* body) {
-        f.server.http->Get(path, [=](const httplib::Request&, httplib::Response& response) {
-            response.status = status;
-            response.set_content(body, "text/plain");
-            if (status == 302) response.set_header("Location", "/final");
-        });
+    // size: of the record as its caller knew it; 34 is the head alone, without even the callback.
+    const struct { bool post; uint32_t size; stKeyValueList headers, query, form; std::string wire; } cases[] = {
+        {false, 78, {}, {5, query}, {}, "GET /seen?a=1+2&b=x%26y%2F%C3%BC%7E&k=%2D%5F%2E [] " + device},
+        {true, 78, {4, headers}, {-1, query}, {2, form}, "POST /seen [name=a+b%2Bc&k=%C3%BC~] mine 2 text/a 22"},
+        {true, 78, {}, {1, query}, {}, "POST /seen?a=1+2 [] " + device + " application/x-www-form-urlencoded 0"},
+        {false, 34, {1, headers + 1}, {1, query}, {}, "GET /seen [] " + device},
+        {false, 94, {1, headers + 1}, {1, query}, {}, "GET /seen?a=1+2 [] " + device + " 1"},
     };
-    answer("/redirect", 302, "moved");
-    answer("/final", 200, "final body");
-    answer("/s399", 399, "edge");
-    answer("/s400", 400, "bad");
-    answer("/s404", 404, "missing");
-    f.server.http->Get("/stall", [&](const httplib::Request&, httplib::Response&) { f.server.Hold(); });
-    f.server.Start();
-    Server tls(true);
-    tls.http->Get("/tls", [](const httplib::Request&, httplib::Response& r) { r.set_content("secret", "text/plain"); });
-    tls.Start();
-    f.net.Initialize();
-    const std::string failed = WideToChs(L"服务器返回异常，错误码: "), noAnswer = WideToChs(L"网络请求失败");
-    const struct {
-        std::string url;
-        int code;
-        std::string message, text;
-    } cases[] = {{f.server.Url("/redirect"), 0, "", "final body"}, {f.server.Url("/s399"), 0, "", "edge"},
-                 {f.server.Url("/s400"), -1001, failed + "400", ""}, {f.server.Url("/s404"), -1001, failed + "404", ""},
-                 {NowhereUrl(), -1002, noAnswer, ""},           {f.server.Url("/stall"), -1002, noAnswer, ""},
-                 {tls.Url("/tls"), 0, "", "secret"}};
-    for (const auto& expected : cases) {
-        stHttpRequest request = Http(expected.url, f.recorder);
-        request.head.timeoutMs = 500;
-        const int32_t id = f.Run(request);
-        const Event result = f.recorder.Events().back();
-        EXPECT_EQ(id, expected.code == 0 ? result.id : -1) << expected.url;
-        EXPECT_EQ(result.code, expected.code) << expected.url;
-        EXPECT_EQ(result.message, expected.message) << expected.url;
-        EXPECT_EQ(result.text, expected.text) << expected.url;
-        EXPECT_EQ(result.thread, std::this_thread::get_id());
+    static std::vector<std::string> urls;  // of the responses
+    const stHttpRequest base{{url.c_str(), 3000, false, &recorder, true, nullptr}, 78, {}, {}, {},
+                             [](const stResponseInfo& info, const char*) { urls.push_back(info.url); }};
+    struct { stHttpRequest request; unsigned char newer[16] = {0xFF, 0xFF, 0xFF, 0xFF}; } record;  // a later layout
+    for (const auto& c : cases) {
+        record.request = {base.head, c.size, c.headers, c.query, c.form, base.onResponse};
+        EXPECT_GT(c.post ? net.HttpPost(&record.request) : net.HttpGet(&record.request), 0);
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_EQ(seen.back(), c.wire);
     }
-    TempFolder folder;
-    stDownloadRequest download = Download(tls.Url("/tls"), folder / "tls.txt", f.recorder);
-    download.head.isAsync = false;
-    EXPECT_GT(f.net.DownloadFile(&download), 0);
-    EXPECT_EQ(ReadFile(folder / "tls.txt"), "secret");
-}
 
-TEST(NetHttp, RecordsAreReadUpToTheSmallerSizeAndIncompleteOrUploadRecordsRefused) {
-    Fixture f;
-    f.server.Start();
-    f.net.Initialize();
-    stKeyValue header[] = {{"X-Extra", "1"}}, query[] = {{"q", "1"}};
-    stHttpRequest request = Http(f.server.Url("/seen"), f.recorder);
-    request.headers = {1, header};
-    request.queryParams = {1, query};
-    request.structSize = 34;  // head only: no headers, no query, no callback
-    EXPECT_GT(f.Run(request), 0);
-    request.structSize = 46;  // up to the headers
-    EXPECT_GT(f.Run(request), 0);
-    struct {
-        stHttpRequest request;
-        unsigned char newer[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    } larger{request};
-    larger.request.structSize = sizeof larger;
-    EXPECT_GT(f.Run(larger.request), 0);
-    ASSERT_EQ(f.Seen(), 3u);
-    EXPECT_EQ(f.Target(0) + f.Header(0, "X-Extra"), "/seen0 times");
-    EXPECT_EQ(f.Target(1) + f.Header(1, "X-Extra"), "/seen1");
-    EXPECT_EQ(f.Target(2) + f.Header(2, "X-Extra"), "/seen?q=11");
-    EXPECT_EQ(f.recorder.Responses(), 1u);
-
-    stHttpRequest noUrl = request, noOwner = request;
-    noUrl.head.url = nullptr;
-    noOwner.head.owner = nullptr;
-    stDownloadRequest headOnly = Download(f.server.Url("/seen"), "/never/written", f.recorder);
-    headOnly.structSize = 34;  // savePath falls back to none
-    stUploadRequest upload;
-    upload.head = request.head;
-    upload.filePath = "/etc/hostname";
-    upload.onResponse = &Recorder::OnResponse;
-    EXPECT_EQ(f.net.HttpGet(&noUrl) + f.net.HttpPost(&noOwner) + f.net.DownloadFile(&headOnly), -3);
-    EXPECT_EQ(f.net.UploadFile(&upload), -1);
-    upload.head.isAsync = false;
-    EXPECT_EQ(f.net.UploadFile(&upload), -1);
+    const stHttpRequest noUrl{{nullptr, 3000, false, &recorder, true, nullptr}, 78, {}, {}, {}, base.onResponse},
+        noOwner{{url.c_str(), 3000, false, nullptr, true, nullptr}, 78, {}, {}, {}, base.onResponse};
+    stDownloadRequest headOnly = Download(url, "/never/written", recorder);
+    headOnly.structSize = 34;  // no savePath
+    stUploadRequest upload{headOnly.head, 74, "/etc/hostname", 3600, 0, headOnly.onResponse, nullptr, nullptr};
+    EXPECT_EQ(net.HttpGet(&noUrl) + net.HttpPost(&noOwner) + net.DownloadFile(&headOnly) + net.UploadFile(&upload), -4);
     Until([] { return false; }, true, 200);  // a while of UI ticks: nothing may come
-    EXPECT_EQ(f.recorder.Responses(), 1u);
-    EXPECT_EQ(f.Seen(), 3u);
+    EXPECT_TRUE(recorder.Finished().empty());
+    EXPECT_EQ(urls, std::vector<std::string>(4, url));  // as submitted, without the query
 }
 
-TEST(NetIds, FirstIdIsTwoAndIdsRiseByOneAcrossKinds) {
-    FILE* probe = popen(NET_FIRST_ID_PROBE, "r");
-    char line[64] = {};
-    ASSERT_NE(fgets(line, sizeof line, probe), nullptr);
-    pclose(probe);
-    EXPECT_STREQ(line, "2 3 4\n");
+TEST_F(Net, StatusDecidesCodeMessageAndTextAndCertificatesAreNotChecked) {
+    Server tls({}, true);
+    const std::string failed = WideToChs(L"服务器返回异常，错误码: "), noAnswer = WideToChs(L"网络请求失败");
+    const struct { std::string url, result; } cases[] = {
+        {server.Url("/answer?status=302"), "R0 |quick"},
+        {server.Url("/answer?status=399&body=edge"), "R0 |edge"},
+        {server.Url("/answer?status=400&body=bad"), "R-1001 " + failed + "400|"},
+        {server.Url("/answer?status=404&body=missing"), "R-1001 " + failed + "404|"},
+        {Server().Url("/"), "R-1002 " + noAnswer + "|"},  // nobody listens there any more
+        {tls.Url("/quick"), "R0 |quick"},  // with a certificate nobody could trust
+    };
+    for (const auto& c : cases) {
+        stHttpRequest request = Http(c.url, recorder);
+        request.head.timeoutMs = 500;
+        request.head.isAsync = false;
+        const int32_t id = net.HttpGet(&request), last = *recorder.Finished().rbegin();
+        EXPECT_EQ(recorder.Of(last), c.result) << c.url;
+        EXPECT_EQ(id, c.result[1] == '0' ? last : -1);  // the id only for success
+    }
+}
 
-    NetRequest net;
-    net.Initialize();
-    Recorder recorder;
-    stHttpRequest http = Http(NowhereUrl(), recorder), refused = http;
-    stDownloadRequest download = Download(http.head.url, "/nonexistent-folder/never/written", recorder);
-    refused.head.url = nullptr;
-    const int32_t first = net.HttpGet(&http);
-    EXPECT_EQ(net.HttpPost(&http), first + 1);
-    EXPECT_EQ(net.DownloadFile(&download), first + 2);
-    EXPECT_EQ(net.HttpGet(&refused), -1);  // takes no id
-    EXPECT_EQ(net.HttpGet(&http), first + 3);
-    EXPECT_TRUE(Until([&] { return recorder.Responses() == 4; }));
+TEST(NetIds, FirstIdIsTwoAndIdsRiseByOneAcrossKindsButNotForRefusals) {
+    FILE* probe = popen(NET_FIRST_ID_PROBE, "r");  // a fresh process: GET, POST, download, refused, GET
+    char line[64] = {};
+    EXPECT_STREQ(fgets(line, sizeof line, probe), "2 3 4 -1 5\n");
+    pclose(probe);
 }

@@ -1,170 +1,57 @@
-#include <gtest/gtest.h>
-
-#include <map>
-
 #include "NetTestSupport.h"
-#include "TempFolder.h"
-#include "TextConversion.h"
-#include "net_request/NetRequest.h"
 #include "net_request/RequestClient.h"
 
-using namespace LiveModule;
-using namespace nettest;
-
-namespace {
-
-struct Served : Server {
-    Served() {
-        http->Get("/ok", [](const httplib::Request&, httplib::Response& r) { r.set_content("fine", "text/plain"); });
-        http->Get("/missing", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
-        http->Get("/hold", [this](const httplib::Request&, httplib::Response&) { Hold(); });
-        Start();
-    }
-};
-
-// A GET whose results land in `results`; `context` expires once the client has freed its context.
-int32_t Get(RequestClient& client, const std::string& url, bool isAsync, bool onUi,
-            std::vector<RequestFinishedRes>& results, std::weak_ptr<int>& context) {
-    const auto token = std::make_shared<int>();
-    context = token;
-    HttpRequestParams params;
-    params.url = url;
-    params.isAsync = isAsync;
-    params.callbackOnUiThread = onUi;
-    params.onFinished = [token, &results](const RequestFinishedRes& result) { results.push_back(result); };
-    return client.Get(params);
-}
-
-}  // namespace
-
-TEST(RequestClient, ResultsReachTheirFunctionsAndEveryContextIsFreed) {
-    Served server;
-    NetRequest net;
-    net.Initialize();
-    int owner = 0;
-    RequestClient client(&net, &owner), detached(nullptr, &owner);
-    std::vector<RequestFinishedRes> results;
-    std::weak_ptr<int> context;
-    const int32_t sync = Get(client, server.Url("/ok"), false, true, results, context);
-    ASSERT_EQ(results.size(), 1u);  // before the call returned
-    EXPECT_TRUE(results[0].id == sync && results[0].errorCode == 0 && !results[0].isAsync);
-    EXPECT_EQ(results[0].url + " " + results[0].body, server.Url("/ok") + " fine");
-    EXPECT_TRUE(context.expired());
-    EXPECT_EQ(Get(client, server.Url("/missing"), false, true, results, context), -1);
-    EXPECT_EQ(results.at(1).errorMsg, WideToChs(L"服务器返回异常，错误码: ") + "404");
-    EXPECT_TRUE(context.expired());
-    const int32_t async = Get(client, server.Url("/ok"), true, true, results, context);
-    EXPECT_FALSE(context.expired());
-    ASSERT_TRUE(Until([&] { return results.size() == 3; }));
-    EXPECT_TRUE(results[2].id == async && results[2].isAsync && context.expired());
-    EXPECT_EQ(Get(detached, server.Url("/ok"), true, true, results, context), -1001);
-    EXPECT_TRUE(context.expired());
-
-    TempFolder folder;
-    std::vector<std::string> reports;
-    auto token = std::make_shared<int>();
-    context = token;
-    DownloadRequestParams download;
-    download.url = server.Url("/ok");
-    download.savePath = folder / "ok.txt";
-    download.onFinished = [token, &reports](const FileOperationRes& r) { reports.push_back(r.path); };
-    download.onProgress = [&reports](int, double fraction) { reports.push_back(std::to_string(fraction)); };
-    download.onByteProgress = [&reports](int, long long got, long long of) { reports.push_back(std::to_string(got + of)); };
-    EXPECT_GT(client.Download(download), 0);
-    UploadRequestParams upload;
-    upload.url = download.url;
-    upload.filePath = download.savePath;
-    upload.onFinished = download.onFinished;
-    EXPECT_EQ(client.Upload(upload), -1);
-    EXPECT_EQ(detached.Download(download), -1001);
-    download = {};
-    upload = {};
-    token.reset();
-    ASSERT_TRUE(Until([&] { return reports.size() == 3; }));
-    EXPECT_EQ(reports, std::vector<std::string>({"1.000000", "8", folder / "ok.txt"}));
-    EXPECT_TRUE(context.expired());
-}
-
-namespace {
-
 // The real service, except that a GET returns only once its result was delivered, as it happens
-// to a submitting thread that loses the processor at the wrong moment.
-struct ReturnsLate : INetRequest {
-    ReturnsLate(NetRequest& net, std::function<bool(int)> delivered) : net(net), delivered(std::move(delivered)) {}
+// to a submitter that loses the processor at the wrong moment.
+struct ReturnsLate : NetRequest {
+    explicit ReturnsLate(Recorder& results) : results(results) { Initialize(); }
     int32_t HttpGet(const stHttpRequest* request) override {
-        const int32_t id = net.HttpGet(request);
-        Until([&] { return delivered(id); }, false, 2000);
+        const int32_t id = NetRequest::HttpGet(request);
+        Until([&] { return results.Of(id) != ""; }, false, 2000);
         return id;
     }
-    int32_t HttpPost(const stHttpRequest* request) override { return net.HttpPost(request); }
-    int32_t DownloadFile(const stDownloadRequest* request) override { return net.DownloadFile(request); }
-    int32_t UploadFile(const stUploadRequest* request) override { return net.UploadFile(request); }
-    void CancelRequest(int32_t id) override { net.CancelRequest(id); }
-    void CancelOwnerRequests(void* owner) override { net.CancelOwnerRequests(owner); }
-    NetRequest& net;
-    std::function<bool(int)> delivered;
+    Recorder& results;
 };
 
-}  // namespace
-
-TEST(RequestClient, WithdrawnContextsAreFreedAndWorkerResultsFindTheirsEvenBeforeSubmissionReturns) {
-    Served server;
-    NetRequest net;
-    net.Initialize();
-    int owner = 0;
+TEST_F(Net, RequestClientDeliversResultsAndFreesEveryContextOnceDoneOrWithdrawn) {
     const auto token = std::make_shared<int>();  // every context holds a copy
-    std::mutex lock;
-    std::map<int, int> calls;
-    const auto called = [&](int id) {
-        std::lock_guard<std::mutex> guard(lock);
-        return calls.count(id) > 0;
+    const auto contexts = [&] { return token.use_count() - 1; };
+    const auto get = [&](RequestClient& client, const char* path, bool isAsync = true, bool onUi = false) {
+        return client.Get({server.Url(path), 3000, isAsync, onUi, {}, {}, {}, [&, token](const RequestFinishedRes& r) {
+            recorder.Add(r.id, "R" + std::to_string(r.errorCode) + " " + r.url + (r.isAsync ? " async|" : " sync|") + r.body);
+        }});
     };
-    ReturnsLate late(net, called);
-    {
-        RequestClient client(&net, &owner), lateClient(&late, &owner);
-        std::vector<RequestFinishedRes> results;
-        std::vector<std::weak_ptr<int>> held(6);
-        for (int i = 0; i < 5; ++i) Get(client, server.Url("/hold"), true, false, results, held[i]);
-        ASSERT_TRUE(Until([&] { return server.held == 5; }, false));
-        client.Cancel(Get(client, server.Url("/ok"), true, false, results, held[5]));  // queued
-        EXPECT_TRUE(held[5].expired());
-        client.CancelAll();
-        for (const auto& context : held) EXPECT_TRUE(context.expired());
-        server.released = true;
+    ReturnsLate late(recorder);
+    int owner = 0;
+    RequestClient client(&net, &owner), lateClient(&late, &owner), detached(nullptr, &owner);
+    const int32_t sync = get(client, "/quick", false);
+    EXPECT_EQ(recorder.Of(sync), "R0 " + server.Url("/quick") + " sync|quick");  // before the call returned
+    const int32_t async = get(client, "/quick", true, true);
+    ASSERT_TRUE(Until([&] { return contexts() == 0; }));
+    EXPECT_EQ(recorder.Of(async), "R0 " + server.Url("/quick") + " async|quick");
+    EXPECT_EQ(get(detached, "/quick"), -1001);
 
-        const auto submit = [&](RequestClient* through, int count) {
-            for (int i = 0; i < count; ++i) {
-                HttpRequestParams params;
-                params.url = server.Url("/ok");
-                params.callbackOnUiThread = false;
-                params.onFinished = [token, &lock, &calls](const RequestFinishedRes& result) {
-                    std::lock_guard<std::mutex> guard(lock);
-                    ++calls[result.id];
-                };
-                const int32_t id = through->Get(params);
-                EXPECT_TRUE(through == &client || called(id)) << "a result that came first found no context";
-            }
-        };
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) threads.emplace_back(submit, &lateClient, 25);
-        for (std::thread& thread : threads) thread.join();
-        EXPECT_TRUE(Until([&] { return token.use_count() == 1; }, false));  // freed by their own results
+    EXPECT_EQ(client.Upload({server.Url("/"), 3000, true, true, "/etc/hostname", 3600, 0, [token](auto&) {}, {}, {}}), -1);
+    EXPECT_EQ(contexts(), 0);  // none kept for a refusal
 
-        // Submissions racing CancelAll: no context may be lost or freed under a callback.
-        threads.clear();
-        for (int t = 0; t < 2; ++t) threads.emplace_back(submit, &client, 100);
-        std::atomic<bool> submitting{true};
-        std::thread canceller([&] {
-            while (submitting) client.CancelAll();
-        });
-        for (std::thread& thread : threads) thread.join();
-        submitting = false;
-        canceller.join();
-        EXPECT_TRUE(results.empty());
-    }
-    net.Uninitialize();
-    EXPECT_EQ(token.use_count(), 1);
-    std::lock_guard<std::mutex> guard(lock);
-    for (const auto& [id, count] : calls) EXPECT_EQ(count, 1) << id;
-    EXPECT_GE(calls.size(), 100u);
+    for (int i = 0; i < 5; ++i) get(client, "/quick", true, true);  // for the UI thread, not pumped here
+    client.Cancel(get(client, "/quick", true, true));
+    EXPECT_EQ(contexts(), 5);
+    client.CancelAll();
+    EXPECT_EQ(contexts(), 0);
+
+    // Results that come before their submission returns find their contexts, and so do those of
+    // submissions racing withdrawals; none is freed under its callback.
+    const auto submit = [&](int thread) {
+        for (int i = 0; i < (thread < 4 ? 25 : 200); ++i) {
+            const int32_t id = get(thread < 4 ? lateClient : client, "/quick");
+            EXPECT_TRUE(thread >= 4 || recorder.Of(id) != "") << "a result that came first found no context";
+        }
+    };
+    Concurrently(6, submit, [&] { client.CancelAll(); });
+    client.CancelAll();
+    EXPECT_TRUE(Until([&] { return contexts() == 0; }, false));
+    const std::multiset<int> finished = recorder.Finished();
+    EXPECT_EQ(std::set<int>(finished.begin(), finished.end()).size(), finished.size());  // none twice
+    EXPECT_GE(finished.size(), 2u + 100);
 }
