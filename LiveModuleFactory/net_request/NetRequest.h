@@ -54,6 +54,9 @@ public:
     void CancelRequest(int32_t id) override;
     void CancelOwnerRequests(void* owner) override;
 
+    // The process-wide request id counter: ids start at 2 and are shared by every kind (atomic).
+    static int32_t NextRequestId();
+
 private:
     void StartWorkers();
     void StopWorkers();
@@ -65,7 +68,6 @@ private:
                    std::mutex& lock, Execute execute);
     void PostToUiThread(NeUiTask task);
     void OnTimer();
-    static int32_t NextRequestId();
 
     int32_t SubmitHttp(const stHttpRequest* request, bool isGet);
     void DoGet(const NeHttpReqInfo& job, NeResInfo& result, std::string& text);

@@ -36,6 +36,25 @@ void CopyHead(const stRequestHead& head, NeReqInfo& job) {
     job.userData = head.userData;
 }
 
+// The frame both kinds share: under the kind's lock, refuse while stopped, number the job and queue it
+// when it is asynchronous. Returns the id (-1 when refused); `runHere` says the caller runs it now.
+template <class Job>
+int32_t Admit(Job& job, std::mutex& lock, std::list<Job>& queue, std::condition_variable& wakeup,
+              const std::list<std::thread>& workers, const std::atomic<bool>& running, bool& runHere) {
+    runHere = false;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!running || workers.empty()) return -1;
+    job.id = NetRequest::NextRequestId();
+    const int32_t id = job.id;
+    if (job.isAsync) {
+        queue.push_back(std::move(job));
+        wakeup.notify_one();
+    } else {
+        runHere = true;
+    }
+    return id;
+}
+
 }  // namespace
 
 int32_t NetRequest::HttpGet(const stHttpRequest* request) {
@@ -58,16 +77,9 @@ int32_t NetRequest::SubmitHttp(const stHttpRequest* request, bool isGet) {
     if (record.formFields.items) job.formFields = CopyPairs(record.formFields);
     job.onResponse = record.onResponse;
 
-    std::unique_lock<std::mutex> guard(httpLock);
-    if (!running || httpWorkers.empty()) return -1;
-    job.id = NextRequestId();
-    const int32_t id = job.id;
-    if (job.isAsync) {
-        httpQueue.push_back(std::move(job));
-        httpWakeup.notify_one();
-        return id;
-    }
-    guard.unlock();
+    bool runHere = false;
+    const int32_t id = Admit(job, httpLock, httpQueue, httpWakeup, httpWorkers, running, runHere);
+    if (!runHere) return id;
     NeResInfo result;
     std::string text;
     if (isGet) {
@@ -93,16 +105,9 @@ int32_t NetRequest::DownloadFile(const stDownloadRequest* request) {
     job.onProgress = record.onProgress;
     job.onByteProgress = record.onByteProgress;
 
-    std::unique_lock<std::mutex> guard(downloadLock);
-    if (!running || downloadWorkers.empty()) return -1;
-    job.id = NextRequestId();
-    const int32_t id = job.id;
-    if (job.isAsync) {
-        downloadQueue.push_back(std::move(job));
-        downloadWakeup.notify_one();
-        return id;
-    }
-    guard.unlock();
+    bool runHere = false;
+    const int32_t id = Admit(job, downloadLock, downloadQueue, downloadWakeup, downloadWorkers, running, runHere);
+    if (!runHere) return id;
     NeResInfo result;
     DoDownload(job, result);
     if (job.onResponse) job.onResponse(MakeResponseInfo(result), job.savePath.c_str());
