@@ -52,8 +52,7 @@ bool Converged(const lmtest::InstallationTree& tree, const std::vector<std::stri
             why = id + " is recorded at " + std::to_string(versions[id]) + " in " + record;
             return false;
         }
-        const std::string library = tree.modulesDir + id + "/64bit/" + id + "_6_3_1_0.so";
-        if (!lmtest::Exists(library) || lmtest::ReadFile(library) != lmtest::ReadFile(lmtest::BuiltModule(id))) {
+        if (!tree.Holds(id, id)) {
             why = id + " is not installed completely";
             return false;
         }

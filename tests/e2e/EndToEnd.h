@@ -52,6 +52,7 @@ public:
 
     std::string ModuleInfo() const;  // the record file's text, empty when absent
     bool Installed(const std::string& id) const;  // the library for 6_3_1_0 is in the module tree
+    bool InstalledFrom(const std::string& id, const std::string& variant) const { return tree.Holds(id, variant); }
     bool HasLogLine(const std::string& text) const { return tree.Log().find(text) != std::string::npos; }
     size_t CountLogLines(const std::string& text) const;
 };

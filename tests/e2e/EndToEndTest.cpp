@@ -109,11 +109,8 @@ TEST(EndToEnd, UpdatesWaitForARunningModuleAndNewModulesAreHotLoaded) {
         ASSERT_NE(host.factory, nullptr);
         EXPECT_TRUE(host.Running("alpha"));
     }
-    // Module libraries stay mapped after the exit event, so this process still holds the first
-    // alpha under the same path and gets it back from dlopen; the new library is checked on disk.
     EXPECT_TRUE(d.HasLogLine("[LiveModuleUpdater] Start install module {name: alpha}"));
-    EXPECT_EQ(lmtest::ReadFile(d.tree.modulesDir + "alpha/64bit/alpha_6_3_1_0.so"),
-              lmtest::ReadFile(lmtest::BuiltModule("alpha_v2")));
+    EXPECT_TRUE(d.InstalledFrom("alpha", "alpha_v2"));
     EXPECT_FALSE(lmtest::Exists(d.tree.modulesDir + "Temp/alpha.zip"));
 }
 
@@ -128,10 +125,7 @@ TEST(EndToEnd, AModuleBelowItsRequiredVersionIsRemovedAndFetchedAgain) {
     EXPECT_FALSE(host.Running("alpha"));
     EXPECT_FALSE(d.Installed("alpha")) << "an installed version below the required one is deleted at start";
     ASSERT_TRUE(PumpUntil([&] { return host.Running("alpha"); }, kLong)) << d.tree.Log();
-    // The first alpha stays mapped in this process (no library is released at exit), so dlopen
-    // hands it back; the fetched library is checked on disk.
-    EXPECT_EQ(lmtest::ReadFile(d.tree.modulesDir + "alpha/64bit/alpha_6_3_1_0.so"),
-              lmtest::ReadFile(lmtest::BuiltModule("alpha_v2")));
+    EXPECT_TRUE(d.InstalledFrom("alpha", "alpha_v2"));
     EXPECT_EQ(Versions(d.ModuleInfo())["alpha"], 3);
 }
 
@@ -175,9 +169,7 @@ TEST(EndToEnd, AModuleForANewerHostIsNeitherFetchedNorUpdated) {
         EXPECT_FALSE(host.Running("beta"));
     }
     EXPECT_EQ(Versions(d.ModuleInfo()), Versions(before)) << "the local record stays as it was";
-    EXPECT_EQ(d.server->PackageRequests("alpha.zip"), 1);
-    EXPECT_EQ(d.server->PackageRequests("beta.zip"), 0);
-    EXPECT_EQ(d.server->PackageRequests("gamma.zip"), 0);
+    EXPECT_EQ(d.server->TotalPackageRequests(), 1) << "only the first start's alpha";
     EXPECT_TRUE(d.HasLogLine("Load module success {id: alpha, version: 1.0.0"));
 }
 

@@ -111,6 +111,11 @@ void InstallationTree::AddPackage(const std::string& folder, const std::string& 
     fs::copy_file(BuiltModule(variant), libraries + folder + "_" + tag + ".so", fs::copy_options::overwrite_existing);
 }
 
+bool InstallationTree::Holds(const std::string& id, const std::string& variant) const {
+    const std::string library = modulesDir + id + "/64bit/" + id + "_6_3_1_0.so";
+    return Exists(library) && ReadFile(library) == ReadFile(BuiltModule(variant));
+}
+
 std::string InstallationTree::Log() const {
     std::string text;
     std::error_code error;

@@ -54,6 +54,9 @@ public:
     void AddPackage(const std::string& folder, const std::string& variant, const std::string& tag = "6_3_1_0") const;
     // Every log file of the tree, concatenated.
     std::string Log() const;
+    // Package `id` holds the built `variant` as its 6_3_1_0 library, byte for byte. (Checked on disk:
+    // module libraries stay mapped after an exit, so dlopen in this process gives an earlier image.)
+    bool Holds(const std::string& id, const std::string& variant) const;
 };
 
 // The tree's factory library, opened with dlopen and closed at the end.
