@@ -1,6 +1,7 @@
 #include <glib.h>
 
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -26,13 +27,13 @@ TEST(ProfileReader, ReadsLikeTheWindowsProfileReader) {
                       "Negative=-4\n"
                       "Quoted=\"12\"\n"
                       "[General]\nLater=5\n");
-    EXPECT_EQ(GetProfileInt("GENERAL", "UpdateIntervalInMin", 30, ini), 15) << "case-insensitive, first key, leading integer";
-    EXPECT_EQ(GetProfileInt("General", "Word", 30, ini), 0) << "a value without digits reads as 0";
-    EXPECT_EQ(GetProfileInt("General", "Negative", 30, ini), -4);
-    EXPECT_EQ(GetProfileInt("General", "Quoted", 30, ini), 12);
-    EXPECT_EQ(GetProfileInt("General", "Missing", 30, ini), 30);
-    EXPECT_EQ(GetProfileInt("Absent", "UpdateIntervalInMin", 30, ini), 30);
-    EXPECT_EQ(GetProfileInt("Other", "updateIntervalInMin", 30, ini), 7);
+    for (const auto& [section, key, expected] : std::vector<std::tuple<const char*, const char*, int>>{
+             {"GENERAL", "UpdateIntervalInMin", 15},  // case-insensitive, the first key, its leading integer
+             {"General", "Word", 0},                  // a value without digits reads as 0
+             {"General", "Negative", -4}, {"General", "Quoted", 12}, {"General", "Missing", 30},
+             {"Absent", "UpdateIntervalInMin", 30}, {"Other", "updateIntervalInMin", 7}}) {
+        EXPECT_EQ(GetProfileInt(section, key, 30, ini), expected) << section << "/" << key;
+    }
 }
 
 TEST(ProcessLauncher, SplitsParametersAsACommandLine) {
