@@ -28,10 +28,8 @@ std::string Manifest(const std::vector<Entry>& entries, int factoryVersion) {
         if (!data.empty()) data += ", ";
         data += R"({"name": "Module )" + entry.name + R"(", "orgname": ")" + entry.name + R"(.zip", "resver": )" +
                 Text(entry.version) + R"(, "pfile": "{base}packages/)" + entry.name + R"(.zip", "order": )" +
-                Text(entry.order) + R"(, "require_client_version": )" + Text(entry.required) +
-                R"(, "preinstall": )" + std::to_string(entry.preinstall) + R"(, "disabled": )" +
-                std::to_string(entry.disabled) + (entry.appver.empty() ? "" : R"(, "appver": ")" + entry.appver + "\"") +
-                R"(, "identify": 1, "ext": "{\"hot_update_enable\": 1}"})";
+                Text(entry.order) + R"(, "require_client_version": )" + Text(entry.required) + R"(, "preinstall": 1)" +
+                (entry.appver.empty() ? "" : R"(, "appver": ")" + entry.appver + "\"") + R"(, "ext": "{}"})";
     }
     return R"({"error": 0, "data": [)" + data + "]}";
 }

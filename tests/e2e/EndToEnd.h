@@ -21,8 +21,6 @@ struct Entry {
     int order;
     int required;
     std::string appver;
-    int preinstall = 1;
-    int disabled = 0;
 };
 
 // The catalogue answer listing the factory (unless factoryVersion is negative) and the entries.

@@ -28,15 +28,8 @@
 namespace {
 
 // Resolved in the test host; absent when the module runs in another host.
-using JournalFunc = void (*)(const char* entry);
-
 void Journal(const std::string& call) {
-    static JournalFunc journal = nullptr;
-    static bool resolved = false;
-    if (!resolved) {
-        journal = reinterpret_cast<JournalFunc>(dlsym(RTLD_DEFAULT, "lm_test_journal"));
-        resolved = true;
-    }
+    static const auto journal = reinterpret_cast<void (*)(const char*)>(dlsym(RTLD_DEFAULT, "lm_test_journal"));
     if (journal) journal((std::string(TM_ID) + ":" + call).c_str());
 }
 
