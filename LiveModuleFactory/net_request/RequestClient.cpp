@@ -196,24 +196,26 @@ void RequestClient::CancelAll() {
     net->CancelOwnerRequests(owner);
 }
 
-void RequestClient::OnHttpResponse(const stResponseInfo& info, const char* text) {
+// A final result: the context is claimed (and freed at the end), the result built with the callback's
+// text in `textField`, and the caller's function for that kind of result called.
+template <class Result>
+void RequestClient::Finish(const stResponseInfo& info, const char* text, std::string Result::*textField,
+                           std::function<void(const Result&)> RequestContext::*onResult) {
     auto* context = static_cast<RequestContext*>(info.userData);
     if (!context) return;
     const std::unique_ptr<RequestContext> claimed = context->client->Claim(info.id, context);
     if (!claimed) return;
-    RequestFinishedRes result = ToResult<RequestFinishedRes>(info);
-    result.body = text ? text : "";
-    if (claimed->onFinished) claimed->onFinished(result);
+    Result result = ToResult<Result>(info);
+    result.*textField = text ? text : "";
+    if ((*claimed).*onResult) ((*claimed).*onResult)(result);
+}
+
+void RequestClient::OnHttpResponse(const stResponseInfo& info, const char* text) {
+    Finish(info, text, &RequestFinishedRes::body, &RequestContext::onFinished);
 }
 
 void RequestClient::OnFileResponse(const stResponseInfo& info, const char* text) {
-    auto* context = static_cast<RequestContext*>(info.userData);
-    if (!context) return;
-    const std::unique_ptr<RequestContext> claimed = context->client->Claim(info.id, context);
-    if (!claimed) return;
-    FileOperationRes result = ToResult<FileOperationRes>(info);
-    result.path = text ? text : "";
-    if (claimed->onFileFinished) claimed->onFileFinished(result);
+    Finish(info, text, &FileOperationRes::path, &RequestContext::onFileFinished);
 }
 
 void RequestClient::OnProgressReport(int id, double fraction, void* userData) {

@@ -118,6 +118,9 @@ private:
     // Takes the context of a finished request out of `pending`; null when it was withdrawn.
     std::unique_ptr<RequestContext> Claim(int32_t id, RequestContext* context);
 
+    template <class Result>
+    static void Finish(const stResponseInfo& info, const char* text, std::string Result::*textField,
+                       std::function<void(const Result&)> RequestContext::*onResult);
     static void OnHttpResponse(const stResponseInfo& info, const char* text);
     static void OnFileResponse(const stResponseInfo& info, const char* text);
     static void OnProgressReport(int id, double fraction, void* userData);
