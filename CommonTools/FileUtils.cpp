@@ -43,6 +43,10 @@ bool CreateDir(const std::string& path) {
     return platform::MakeDirectory(path);
 }
 
+void CreateDirIfMissing(const std::string& path) {
+    if (!path.empty() && !PathExists(path)) CreateDir(path);
+}
+
 bool PathExists(const std::string& path) {
     return platform::Exists(path);
 }

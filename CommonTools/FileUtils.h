@@ -10,6 +10,9 @@ namespace LiveModule {
 // Creates the last path component only: false if it exists already or its parent is missing.
 bool CreateDir(const std::string& path);
 
+// Creates the last path component when nothing exists at `path` yet; an empty path is left alone.
+void CreateDirIfMissing(const std::string& path);
+
 // True when a file or directory exists at `path`.
 bool PathExists(const std::string& path);
 

@@ -15,10 +15,6 @@ namespace LiveModule {
 namespace {
 // The address whose library dladdr names: this library's own path.
 void AnchorInFactoryLibrary() {}
-
-void CreateIfMissing(const std::string& dir) {
-    if (!dir.empty() && !PathExists(dir)) CreateDir(dir);
-}
 }  // namespace
 
 LiveModuleFactory::LiveModuleFactory(int envArgument) {
@@ -74,9 +70,9 @@ void LiveModuleFactory::DetectDirectories() {
     configDir = dirs.configDir;
     logDir = dirs.logDir;
     tempDir = dirs.tempDir;
-    CreateIfMissing(configDir);
-    CreateIfMissing(logDir);
-    CreateIfMissing(tempDir);
+    CreateDirIfMissing(configDir);
+    CreateDirIfMissing(logDir);
+    CreateDirIfMissing(tempDir);
 }
 
 void LiveModuleFactory::DetectHostVersion() {

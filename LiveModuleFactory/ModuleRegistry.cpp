@@ -25,7 +25,7 @@ const char* CachedDirectory(std::optional<std::string>& cache, const std::string
     if (dir.empty()) return "";
     if (!cache) {
         cache = AnsiToUtf8(dir);
-        if (!PathExists(dir)) CreateDir(dir);
+        CreateDirIfMissing(dir);
     }
     return cache->c_str();
 }

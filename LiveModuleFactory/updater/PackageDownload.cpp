@@ -45,7 +45,7 @@ void LiveModuleUpdater::StartDownloads() {
 }
 
 int LiveModuleUpdater::DownloadPackage(const std::string& url, const std::string& savePath, bool blocking) {
-    if (!PathExists(stagingDir)) CreateDir(stagingDir);
+    CreateDirIfMissing(stagingDir);
     DownloadRequestParams params;
     params.url = url;
     params.timeoutMs = 10000;

@@ -34,7 +34,7 @@ bool LiveModuleUpdater::InstallModule(const std::string& name) {
     } else {
         if (PathExists(extracted + "/" + name + ".webdll")) {
             const std::string webPlugins = modulesDir + kWebPluginsFolder + "/";
-            if (!PathExists(webPlugins)) CreateDir(webPlugins);
+            CreateDirIfMissing(webPlugins);
             target = webPlugins + name;
         }
         if (!DeleteDir(target)) {
@@ -97,7 +97,7 @@ void LiveModuleUpdater::ReinstallModule(const std::string& name) {
 void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::string& name) {
     if (folder.empty() || name.empty() || modulesDir.empty() || !IsPlainModuleName(name)) return;
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
-    if (!PathExists(webPlugins)) CreateDir(webPlugins);
+    CreateDirIfMissing(webPlugins);
     if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
 }
 
