@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "Encoding.h"
-#include "LiveModule/LiveModuleVersion.h"
+#include "ProductVersion.h"
 #include "NetAdapterHelper.h"
 
 namespace LiveModule {
@@ -31,7 +31,7 @@ std::string FormatMacAddress(const std::vector<uint8_t>& mac, char separator) {
 }
 
 std::string EncodeUserDevice(const std::string& spacedMac) {
-    return Base64Encode(spacedMac + "|" + kFactoryProductVersion);
+    return Base64Encode(spacedMac + "|" + FactoryProductVersion());
 }
 
 }  // namespace LiveModule

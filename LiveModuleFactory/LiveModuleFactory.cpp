@@ -2,6 +2,7 @@
 
 #include "FactoryEnvironment.h"
 #include "FileUtils.h"
+#include "ProductVersion.h"
 #include "LogBridge.h"
 #include "TextConversion.h"
 #include "net_request/NetRequest.h"
@@ -34,7 +35,7 @@ LiveModuleFactory::LiveModuleFactory(int envArgument) {
     platform::AddFrontendEventCallback(&LiveModuleFactory::OnFrontendEvent, this);
     LM_LOG(kLogInfo, "[LiveModuleFactory] Begin { evn: %d, api version: %d, obs version: %s, Qt Version: %s, verison: %s }",
            envArgument, static_cast<int>(kInterfaceVersion), hostVersion.c_str(),
-           qtVersions.empty() ? "" : qtVersions.front().c_str(), kFactoryProductVersion);
+           qtVersions.empty() ? "" : qtVersions.front().c_str(), FactoryProductVersion());
 }
 
 LiveModuleFactory::~LiveModuleFactory() {

@@ -13,6 +13,7 @@
 #include "LiveModule/INetRequest.h"
 #include "net_request/RequestJobs.h"
 #include "net_request/ResponseInfo.h"
+#include "ProductVersion.h"
 #include "platform/ThreadTimer.h"
 
 namespace LiveModule {
@@ -38,7 +39,7 @@ public:
     bool Initialize() override;  // starts: workers and the UI timer on the calling thread
     const char* GetId() override { return "net_request"; }
     const wchar_t* GetName() override { return L"net_request_module"; }
-    const char* GetVersion() override { return kFactoryProductVersion; }
+    const char* GetVersion() override { return FactoryProductVersion(); }
     uint64_t GetServiceApiVersion() override { return kInterfaceVersion; }
     const char* GetText8() override { return ""; }
     void SetDisabled(bool) override {}

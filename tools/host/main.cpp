@@ -6,12 +6,14 @@
 #include <glib.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "DeviceIdentity.h"
+#include "FactoryHost.h"
 #include "HostFrontend.h"
 #include "LiveModule/LiveModuleExports.h"
 #include "platform/FrontendApi.h"
@@ -25,7 +27,14 @@ struct Options {
     std::string hostVersion = "30.0.0";
     std::string qtVersion = "6.3.1";
     bool printDeviceId = false;
+    std::string abortAt;  // test builds: a handover step at which the process kills itself
 };
+
+void Report(LiveModule::handover::Level level, const std::string& text) {
+    std::FILE* to = level == LiveModule::handover::Level::Info ? stdout : stderr;
+    std::fprintf(to, "lm-host: %s\n", text.c_str());
+    std::fflush(to);
+}
 
 void Usage() {
     std::fprintf(stderr,
@@ -52,6 +61,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         else if (flag == "--run-for") options.runFor = std::atof(value.c_str());
         else if (flag == "--host-version") options.hostVersion = value;
         else if (flag == "--qt-version") options.qtVersion = value;
+#ifdef LIVEMODULE_TEST_HOOKS
+        else if (flag == "--abort-at-handover") options.abortAt = value;
+#endif
         else return false;
     }
     return options.printDeviceId || !options.factory.empty();
@@ -97,25 +109,22 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, Quit, loop);
     g_unix_signal_add(SIGTERM, Quit, loop);
 
-    void* library = dlopen(options.factory.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        std::fprintf(stderr, "lm-host: cannot load %s: %s\n", options.factory.c_str(), dlerror());
-        return 2;
+    LiveModule::handover::FactoryHost host(options.factory, Report);
+#ifdef LIVEMODULE_TEST_HOOKS
+    if (!options.abortAt.empty()) {
+        host.OnStep([&options](LiveModule::handover::Step step) {
+            if (options.abortAt == LiveModule::handover::StepName(step)) raise(SIGKILL);
+        });
     }
-    auto load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
-    auto unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(dlsym(library, "UnloadLiveModuleFactory"));
-    if (!load || !unload) {
-        std::fprintf(stderr, "lm-host: %s lacks the factory exports\n", options.factory.c_str());
-        return 2;
-    }
-    g_unix_signal_add(SIGUSR1, UpdateNow, library);
-
+#endif
     int error = 0;
-    LiveModule::ILiveModuleFactory* factory = load(options.env, nullptr, &error);
+    LiveModule::ILiveModuleFactory* factory = host.Start(options.env, error);
     if (!factory) {
+        if (error == LiveModule::handover::FactoryHost::kCannotLoad) return 2;
         std::printf("LoadLiveModuleFactory failed: error %d\n", error);
         return 2;
     }
+    g_unix_signal_add(SIGUSR1, UpdateNow, host.Library());
     std::printf("lm-host: factory started (env %d, host %s, Qt %s)\n", options.env, factory->GetHostVersion(),
                 factory->GetQtVersion());
     std::fflush(stdout);
@@ -125,7 +134,7 @@ int main(int argc, char** argv) {
     g_main_loop_unref(loop);
 
     LiveModule::host::FireFrontendEvent(LiveModule::platform::kFrontendEventExit);
-    unload(factory);
+    host.Stop();
     std::printf("lm-host: factory unloaded, exiting\n");
     return 0;
 }

@@ -1,0 +1,98 @@
+#include "FactoryHost.h"
+
+#include <dlfcn.h>
+
+namespace LiveModule::handover {
+
+FactoryHost::FactoryHost(std::string factoryLibrary, Reporter reporter)
+    : folders(factoryLibrary), report(std::move(reporter)) {}
+
+FactoryHost::~FactoryHost() {
+    Stop();
+}
+
+void FactoryHost::Reached(Step step) const {
+    if (stepObserver) stepObserver(step);
+}
+
+bool FactoryHost::Open() {
+    library = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* text = dlerror();
+        report(Level::Error, "cannot load " + folders.Library() + ": " + (text ? text : "unknown error"));
+        return false;
+    }
+    load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
+    unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(dlsym(library, "UnloadLiveModuleFactory"));
+    if (!load || !unload) {
+        report(Level::Error, folders.Library() + " lacks the factory exports");
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void FactoryHost::Close() {
+    if (!library) return;
+    dlclose(library);
+    library = nullptr;
+    load = nullptr;
+    unload = nullptr;
+    // Still mapped means the same path would give back the old code after a handover.
+    if (void* still = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
+        dlclose(still);
+        report(Level::Warning, "the released factory library stays mapped; a new one at the same path cannot run "
+                               "until the host restarts");
+    }
+}
+
+bool FactoryHost::OpenOrPutBack() {
+    if (Open()) return true;
+    std::string why;
+    if (!folders.HasKeptFactory()) return false;
+    if (!folders.PutBack(why)) {
+        report(Level::Error, "the new factory cannot be loaded and " + why);
+        return false;
+    }
+    report(Level::Warning, "the new factory cannot be loaded; the earlier one is back");
+    return Open();
+}
+
+ILiveModuleFactory* FactoryHost::Start(int env, int& error) {
+    if (factory) return factory;
+    const std::string recovered = folders.Recover();
+    if (!recovered.empty()) report(Level::Warning, "an interrupted factory update was repaired: " + recovered);
+    while (true) {
+        if (!OpenOrPutBack()) {
+            error = kCannotLoad;
+            return nullptr;
+        }
+        error = 0;
+        factory = load(env, nullptr, &error);
+        // It has run its start-up, whatever the answer: the kept factory is no longer needed.
+        if (handedOver || folders.HasKeptFactory()) {
+            Reached(Step::NewStarted);
+            folders.DropKept();
+        }
+        if (factory || error != -2 || handedOver) {
+            if (factory && handedOver) report(Level::Info, "the factory from the package has started");
+            return factory;
+        }
+        report(Level::Info, "a new factory package is waiting; handing over to it");
+        Close();
+        Reached(Step::Released);
+        std::string why;
+        if (!folders.Replace(why, [this](Step step) { Reached(step); })) {
+            report(Level::Error, "the factory package cannot be used: " + why + "; the current factory stays");
+        }
+        handedOver = true;
+    }
+}
+
+void FactoryHost::Stop() {
+    if (factory && unload) unload(factory);
+    factory = nullptr;
+    Close();
+}
+
+}  // namespace LiveModule::handover
