@@ -11,6 +11,10 @@ packages=(
   libcpp-httplib-dev libssl-dev libbrotli-dev  # catalogue server and test servers (httplib's flags need both)
   googletest libgtest-dev libgmock-dev  # tests
   curl openssl                          # benchmark comparison; test certificates
+  libobs-dev obs-studio                 # the OBS Studio plug-in and the real host it runs in
+  xvfb openbox wmctrl libgl1-mesa-dri   # the test inside OBS: display, window manager, software OpenGL
+  nginx-light                           # the static catalogue tree test
+  iproute2                              # tests that run in their own network namespace bring up loopback
 )
 
 missing=()

@@ -35,13 +35,15 @@ std::vector<std::string> SplitTags(const std::string& text) {
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
                  "usage: lm-pack FOLDER [--out DIR] [--id ID] [--tags TAG,...]\n"
+                 "               [--tree DIR --base URL --version N ...]\n"
                  "               [--manifest FILE --version N [--order N] [--name TEXT] [--required N]\n"
                  "                [--appver V] [--base URL]]\n"
                  "Checks the module package FOLDER the way the host will and writes DIR/<id>.zip.\n"
                  "  --out DIR       where the zip goes (default: the current folder; created when missing)\n"
                  "  --id ID         the module id the package must carry (default: FOLDER's name)\n"
                  "  --tags TAGS     Qt version tags to look for libraries 64bit/<id>_<tag>.so\n"
-                 "                  (default: 6_3_1_0,6_4_1_0)\n"
+                 "                  (default: 6_3_1_0,6_4_1_0 and the Qt tag of the OBS Studio found when\n"
+                 "                  lm-pack was built)\n"
                  "  --manifest FILE add or update the module's entry in this catalogue answer; a missing\n"
                  "                  file is created with the LiveModuleFactory entry\n"
                  "  --version N     package version (\"resver\"), required with --manifest\n"
@@ -51,6 +53,9 @@ void PrintUsage(std::FILE* to) {
                  "  --appver V      lowest host version the module accepts, such as 30.0.0\n"
                  "  --base URL      catalogue server base URL ending in /; the package is URLpackages/<id>.zip\n"
                  "                  (default: {base}, which the catalogue server fills in)\n"
+                 "  --tree DIR      publish into a static catalogue tree for any static web server: the zip\n"
+                 "                  in DIR/packages/, the entry in DIR/orbit/pcPlugin/getPlugins (the path the\n"
+                 "                  host's query asks for); needs --base (the URL DIR is served at) and --version\n"
                  "An existing entry keeps the values not given. Exit status 0 when the zip was written,\n"
                  "1 when the package was refused or could not be written, 64 for a wrong command line.\n");
 }
@@ -85,6 +90,9 @@ std::string ParseOptions(int argc, char** argv, PackOptions& options) {
                     return "--tags: " + tag + " is given twice";
                 }
             }
+        } else if (flag == "--tree") {
+            if (value.empty()) return "--tree needs a folder";
+            options.tree = value;
         } else if (flag == "--manifest") {
             if (value.empty()) return "--manifest needs a file";
             options.manifest = value;
@@ -120,6 +128,12 @@ std::string ParseOptions(int argc, char** argv, PackOptions& options) {
     }
     if (folders.size() != 1) return folders.empty() ? "no package FOLDER given" : "more than one FOLDER given";
     options.folder = folders.front();
+    if (!options.tree.empty()) {
+        if (!options.manifest.empty()) return "--tree and --manifest exclude each other: the tree holds the manifest";
+        if (!options.entry.base) return "--tree needs --base: a static server cannot fill in {base}";
+        if (options.entry.version.empty()) return "--tree needs --version";
+        return "";
+    }
     if (options.manifest.empty() && entryOptionGiven) return "--version, --order, --name, --required, --appver and --base need --manifest";
     if (!options.manifest.empty() && options.entry.version.empty()) return "--manifest needs --version";
     return "";

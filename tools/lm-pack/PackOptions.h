@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "HostTags.h"
+
 namespace LiveModule::pack {
 
 // The catalogue entry to add or update. Unset fields keep what an existing entry has, or take
@@ -18,8 +20,9 @@ struct PackOptions {
     std::string folder;
     std::string outDir = ".";
     std::optional<std::string> id;
-    std::vector<std::string> tags{"6_3_1_0", "6_4_1_0"};
+    std::vector<std::string> tags = DefaultTags();
     std::string manifest;  // empty: no catalogue entry
+    std::string tree;      // a static catalogue tree to publish into (CatalogueTree.h); empty: none
     EntryOptions entry;
     bool help = false;
 };

@@ -6,7 +6,10 @@
 #include <system_error>
 
 #include "CatalogueManifest.h"
+#include "CatalogueTree.h"
 #include "Findings.h"
+#include "GnuUnique.h"
+#include "HostTags.h"
 #include "LibraryProbe.h"
 #include "PackOptions.h"
 #include "PackageLayout.h"
@@ -25,6 +28,13 @@ void CheckLibraries(const PackagePlan& plan, Findings& findings) {
     for (const LibraryFile& library : plan.libraries) {
         const ProbeResult result = ProbeLibrary(library.path, plan.id, library.tag);
         for (const std::string& problem : result.problems) findings.Problem(library.relative + ": " + problem);
+        const std::vector<std::string> unique = GnuUniqueSymbols(library.path);
+        if (!unique.empty()) {
+            findings.Note(library.relative + " carries " + std::to_string(unique.size()) + " GNU-unique symbol" +
+                          (unique.size() == 1 ? "" : "s") + " (such as " + unique.front() +
+                          "): the host can never unload it, so a new release of this module only runs after the "
+                          "host restarts; build it with -fno-gnu-unique (livemodule_add_module does)");
+        }
         if (result.problems.empty()) {
             findings.passed.push_back(library.relative + ": module " + result.id + " " + result.version +
                                       " loads, passes the host's checks and unloads");
@@ -71,6 +81,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    UseCatalogueTree(options);
     Findings findings;
     PackagePlan plan;
     if (!CheckNames(options, plan, findings)) return Refuse(options.folder, findings);
@@ -96,6 +107,13 @@ int main(int argc, char** argv) {
     if (!findings.problems.empty()) return Refuse(plan.id, findings);
 
     for (const std::string& line : findings.passed) std::printf("lm-pack: %s\n", line.c_str());
+    if (!plan.webPlugin) {
+        std::vector<std::string> found;
+        for (const LibraryFile& library : plan.libraries) found.push_back(library.tag);
+        std::string missing;
+        std::printf("lm-pack: %s loads in %s\n", plan.id.c_str(), HostsThatLoad(found, missing).c_str());
+        if (!missing.empty()) findings.Note(missing);
+    }
     if (plan.webPlugin) std::printf("lm-pack: %s is a web plug-in package (%s.webdll)\n", plan.id.c_str(), plan.id.c_str());
     for (const std::string& note : findings.notes) std::fprintf(stderr, "lm-pack: note: %s\n", note.c_str());
 
