@@ -70,16 +70,30 @@ mkdir -p "$HOME/.config/obs-studio"
 printf '[General]\nFirstRun=true\nLastVersion=486539266\n' > "$HOME/.config/obs-studio/global.ini"
 
 echo "== Xvfb, window manager"
-exec 5> "$work/display"
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.out")"
-export DISPLAY=:$(head -n1 "$work/display")
-openbox > "$work/openbox.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do wmctrl -m > /dev/null 2>&1 && break; sleep 0.1; done
-wmctrl -m > /dev/null 2>&1 || fail "the window manager did not start"
+# Xvfb picks a free display; another user's server appearing at the same moment can take it, so
+# a display without a working window manager is given up and another one started.
+start_display() {
+  : > "$work/display"
+  exec 5> "$work/display"
+  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.out" 2>&1 &
+  xvfb_pid=$!
+  exec 5>&-
+  for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+  [[ -s $work/display ]] || return 1
+  export DISPLAY=:$(head -n1 "$work/display")
+  openbox > "$work/openbox.out" 2>&1 &
+  openbox_pid=$!
+  for _ in $(seq 100); do wmctrl -m > /dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+for attempt in 1 2 3; do
+  start_display && break
+  kill "${openbox_pid:-}" "$xvfb_pid" 2>/dev/null
+  wait "${openbox_pid:-}" "$xvfb_pid" 2>/dev/null
+  openbox_pid=
+  ((attempt < 3)) || fail "no display with a window manager: $(cat "$work/xvfb.out" "$work/openbox.out")"
+done
+pids+=("$xvfb_pid" "$openbox_pid")
 
 export LIBGL_ALWAYS_SOFTWARE=1
 start_obs() {  # output file
