@@ -25,6 +25,18 @@
 #define TM_VERSION "1.0.0"
 #endif
 
+#ifdef TM_GNU_UNIQUE
+// A static inside an inline function of default visibility: GCC makes it a GNU-unique symbol, which
+// pins the library in memory (built with -fgnu-unique for this variant only).
+__attribute__((visibility("default"))) inline int& TmUniqueCounter() {
+    static int counter = 0;
+    return counter;
+}
+__attribute__((visibility("default"))) int TmTouchUnique() {
+    return ++TmUniqueCounter();
+}
+#endif
+
 namespace {
 
 // Resolved in the test host; absent when the module runs in another host.

@@ -106,8 +106,11 @@ start_obs() {  # output file
 # Closes OBS's main window through the window manager, as a user does, and expects exit status 0.
 close_obs() {  # how many exits the factory log should show by now
   local wid deadline status
-  wid=$(wmctrl -l | grep -E ' OBS [0-9]' | head -n1 | cut -d' ' -f1)
-  [[ -n $wid ]] || fail "no OBS window: $(wmctrl -l)"
+  deadline=$((SECONDS + 30))
+  until wid=$(wmctrl -l | grep -E ' OBS [0-9]' | head -n1 | cut -d' ' -f1); [[ -n $wid ]]; do
+    ((SECONDS < deadline)) || fail "no OBS window: $(wmctrl -l)"
+    sleep 0.2
+  done
   wmctrl -i -c "$wid"
   deadline=$((SECONDS + 60))
   while kill -0 "$obs_pid" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.2; done
@@ -116,6 +119,7 @@ close_obs() {  # how many exits the factory log should show by now
   status=$?
   obs_pid=
   [[ $status == 0 ]] || fail "OBS exited with $status"
+  [[ $1 == - ]] && return
   log=$(factory_log)
   [[ $(grep -cF "[LiveModuleFactory] obs exit" <<< "$log") == "$1" ]] || fail "no '[LiveModuleFactory] obs exit' for this run"
   [[ $(grep -v '^[[:space:]]*$' <<< "$log" | tail -n 1) == *"[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"* ]] ||
@@ -123,6 +127,17 @@ close_obs() {  # how many exits the factory log should show by now
 }
 begin_versions() { factory_log | grep -o 'Begin {[^}]*}' | grep -oE 'verison: [^ ]+' | cut -d' ' -f2 | tr '\n' ' '; }
 obs_version=$(obs --version 2>/dev/null | grep -oE '[0-9]+\.[0-9]+\.[0-9]+' | head -n1)
+
+echo "== OBS Studio with a root that holds no factory: one line in OBS's log, OBS runs on"
+LIVEMODULE_ROOT=$work/empty-root obs > "$work/obs0.out" 2>&1 &
+obs_pid=$!
+pids+=($obs_pid)
+obs_out=$work/obs0.out
+wait_for "$obs_out" "[LiveModule] live modules are off for this run, OBS continues: cannot load the factory: $work/empty-root/modules/LiveModuleFactory/64bit/LiveModuleFactory.so" 90
+grep -qF "; factory log: $work/empty-root/logs/LiveModule_" "$obs_out" || fail "the failure line lacks the factory log's path"
+[[ $(grep -c '\[LiveModule\]' "$obs_out") == 1 ]] || fail "more than one plug-in line for the failed start"
+wait_for "$obs_out" "==== Startup complete" 60
+close_obs -
 
 echo "== OBS Studio, first start: the factory updates itself, modules arrive"
 start_obs "$work/obs1.out"

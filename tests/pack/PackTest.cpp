@@ -131,6 +131,14 @@ TEST(PackVerdict, EachPackageIsJudgedTheWayTheHostWouldLoadIt) {
         // With that tag asked for the package is good; a tag without a build is only noted.
         {{"gamma", "--tags", "6_5_0_0,6_3_1_0"}, {{beta, "beta"}, {gamma, "gamma"}}, 0, {"note: no build for tag 6_3_1_0"}},
         {{"web_panel"}, {{"web_panel.webdll", ""}, {"index.html", ""}}, 0, {"web_panel is a web plug-in package"}},
+        // Where a package loads: a tag of the 6_3_1_0/6_4_1_0 group serves its partner's hosts too.
+        {{"beta", "--tags", "6_4_1_0,5_15_8_0"}, {{"64bit/beta_6_4_1_0.so", "beta"}}, 0,
+         {"beta loads in hosts on Qt 6.4.1, 6.3.1; no others"}},
+        {{"gamma", "--tags", "6_5_0_0"}, {{gamma, "gamma"}}, 0, {"gamma loads in hosts on Qt 6.5.0; no others"}},
+        // A library the loader can never unload is packed, with a warning in plain words.
+        {{"unique"}, {{"64bit/unique_6_3_1_0.so", "unique"}}, 0,
+         {"note: 64bit/unique_6_3_1_0.so carries ", "GNU-unique symbols (such as _ZZ",
+          "the host can never unload it, so a new release of this module only runs after the host restarts"}},
         // Every problem of every library is reported, whichever crashes; a sanitizer ends the process itself.
         {{"Crash", "--id", "crashload", "--tags", "6_3_1_0,6_4_1_0,6_5_0_0"},
          {{crash + "6_3_1_0.so", "crashload"}, {crash + "6_4_1_0.so", "lowapi"}, {crash + "6_5_0_0.so", ""}}, 1,
@@ -211,7 +219,10 @@ TEST(PackUsage, WrongCommandLinesExitWithUsage) {
              {}, {"a", "b"}, {"a", "--out"}, {"a", "--frobnicate", "1"}, {"a", "--tags", "6_3_1_0,,6_4_1_0"},
              {"a", "--tags", "6_3_1_0,6_3_1_0"}, {"a", "--version", "1"}, {"a", "--manifest", "m.json"},
              {"a", "--manifest", "m.json", "--version", "1.5"},
-             {"a", "--manifest", "m.json", "--version", "1", "--base", "http://x"}}) {
+             {"a", "--manifest", "m.json", "--version", "1", "--base", "http://x"},
+             // A static tree needs absolute package URLs and a version, and holds its own manifest.
+             {"a", "--tree", "t", "--version", "1"}, {"a", "--tree", "t", "--base", "http://x/"},
+             {"a", "--tree", "t", "--base", "http://x/", "--version", "1", "--manifest", "m.json"}}) {
         const ToolRun run = Pack(arguments);
         EXPECT_EQ(run.exitCode, 64) << (arguments.empty() ? "" : arguments.back());
         EXPECT_TRUE(Holds(run.err, "usage: lm-pack FOLDER")) << run.err;

@@ -28,6 +28,7 @@ tree=$work/tree
 base=http://127.0.0.1:$port/
 "$build/tools/lm-pack/lm-pack" "$build/packages/hello_service" --tree "$tree" --base "$base" --version 3 > "$work/pack.out" 2>&1 ||
   fail "lm-pack refused"
+grep -q "GNU-unique" "$work/pack.out" && fail "a library built by livemodule_add_module carries GNU-unique symbols"
 [[ -f $tree/packages/hello_service.zip && -f $tree/orbit/pcPlugin/getPlugins ]] || fail "the tree lacks its files: $(find "$tree")"
 grep -qF "\"pfile\":\"${base}packages/hello_service.zip\"" <(tr -d ' \n' < "$tree/orbit/pcPlugin/getPlugins") ||
   fail "the package URL is not absolute: $(cat "$tree/orbit/pcPlugin/getPlugins")"

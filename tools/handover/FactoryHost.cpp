@@ -19,7 +19,8 @@ bool FactoryHost::Open() {
     library = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char* text = dlerror();
-        report(Level::Error, "cannot load " + folders.Library() + ": " + (text ? text : "unknown error"));
+        // The loader's text names the file.
+        report(Level::Error, std::string("cannot load the factory: ") + (text ? text : folders.Library()));
         return false;
     }
     load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
