@@ -33,13 +33,14 @@ bool FactoryHost::Open() {
     return true;
 }
 
-void FactoryHost::Close() {
+void FactoryHost::Close(bool beforeHandover) {
     if (!library) return;
     dlclose(library);
     library = nullptr;
     load = nullptr;
     unload = nullptr;
-    // Still mapped means the same path would give back the old code after a handover.
+    if (!beforeHandover) return;
+    // Still mapped means the same path would give back the old code after the handover.
     if (void* still = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
         dlclose(still);
         report(Level::Warning, "the released factory library stays mapped; a new one at the same path cannot run "
@@ -80,7 +81,7 @@ ILiveModuleFactory* FactoryHost::Start(int env, int& error) {
             return factory;
         }
         report(Level::Info, "a new factory package is waiting; handing over to it");
-        Close();
+        Close(true);
         Reached(Step::Released);
         std::string why;
         if (!folders.Replace(why, [this](Step step) { Reached(step); })) {

@@ -40,7 +40,7 @@ public:
 
 private:
     bool Open();
-    void Close();
+    void Close(bool beforeHandover = false);  // releases the library
     bool OpenOrPutBack();
     void Reached(Step step) const;
 
