@@ -4,7 +4,9 @@
 #   static_tree_test.sh BUILD_DIR PORT
 set -uo pipefail
 if [[ -z ${LMTEST_IN_NETNS:-} ]]; then
-  exec unshare -rn env LMTEST_IN_NETNS=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
+  # root needs only a network namespace; others get a user namespace to own one
+  userns=-r; [[ $(id -u) == 0 ]] && userns=
+  exec unshare $userns -n env LMTEST_IN_NETNS=1 bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
 fi
 build=$1 port=$2
 work=$(mktemp -d /tmp/lm-static-tree.XXXXXX)

@@ -44,7 +44,12 @@ void Usage() {
                  "  --print-device-id prints the device identifier as the catalogue query sends it and\n"
                  "  the User-Device header value, one per line.\n"
                  "  SIGINT or SIGTERM ends the host; SIGUSR1 runs an update cycle at once when the factory\n"
-                 "  was built with LIVEMODULE_TEST_HOOKS.\n");
+                 "  was built with LIVEMODULE_TEST_HOOKS.\n"
+#ifdef LIVEMODULE_TEST_HOOKS
+                 "  --abort-at-handover STEP kills the process at that step of a factory handover (released,\n"
+                 "  staged, old-set-aside, new-in-place, package-removed, new-started).\n"
+#endif
+                 );
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
