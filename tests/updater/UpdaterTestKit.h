@@ -16,8 +16,8 @@ namespace LiveModule {
 class LiveModuleUpdaterTestPeer {
 public:
     using Records = std::list<ModuleRecord>;
-    static Records& Local(LiveModuleUpdater& u) { return u.localModules; }
-    static Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
+    static const Records& Local(LiveModuleUpdater& u) { return u.localModules.Items(); }
+    static const Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads.Items(); }
     static int32_t& FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
     static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
     static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
