@@ -72,11 +72,9 @@ void LiveModuleFactory::InitializeLoadedModules() {
 
 void LiveModuleFactory::LoadModule(const std::string& path, const ModuleRecord& record) {
     if (path.empty() || record.name == kFactoryModuleName) return;
-    for (const LoadedModule& loaded : modules) {
-        if (loaded.path == path) {
-            LM_LOG(kLogError, "[LiveModuleFactory] Module already loaded { path: %s }", path.c_str());
-            return;
-        }
+    if (modules.FindByPath(path) != modules.end()) {
+        LM_LOG(kLogError, "[LiveModuleFactory] Module already loaded { path: %s }", path.c_str());
+        return;
     }
 
     LoadedModule entry;
@@ -154,11 +152,7 @@ void LiveModuleFactory::UnloadModule(LoadedModule& entry, bool notifyUpdater) {
 }
 
 std::list<LoadedModule>::iterator LiveModuleFactory::FindEntryById(const std::string& id) {
-    for (auto it = modules.begin(); it != modules.end(); ++it) {
-        const char* moduleId = it->module->GetId();
-        if (moduleId && id == moduleId) return it;
-    }
-    return modules.end();
+    return modules.FindById(id);
 }
 
 ILiveModule* LiveModuleFactory::FindModule(const std::string& id) {
