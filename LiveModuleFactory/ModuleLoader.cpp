@@ -4,6 +4,7 @@
 #include "FileUtils.h"
 #include "LiveModuleFactory.h"
 #include "LogBridge.h"
+#include "NotificationPass.h"
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleRecord.h"
@@ -51,11 +52,9 @@ void LiveModuleFactory::LoadAllModules() {
     }
     SortModules();
     InitializeLoadedModules();
-    for (LoadedModule& a : modules) {
-        for (LoadedModule& b : modules) {
-            if (b.module != a.module) b.module->OnModuleLoaded(a.module);
-        }
-    }
+    std::vector<ILiveModule*> loaded;
+    for (const LoadedModule& entry : modules) loaded.push_back(entry.module);
+    NotifyEachOfEveryOther(loaded);
 }
 
 void LiveModuleFactory::InitializeLoadedModules() {
