@@ -82,11 +82,11 @@ std::string Manifest(int count) {
 // root/modules/ with the factory's folder, N package folders each holding a copy of the module
 // library (copies, not links: the loader would take links to one file for one library), and the
 // record of them all.
-void BuildTree(const fs::path& root, int count) {
+void BuildTree(const fs::path& root, int count, const fs::path& factoryDir) {
     const fs::path modules = root / "modules", factory = modules / "LiveModuleFactory" / "64bit";
     fs::create_directories(factory);
     for (const char* file : {"LiveModuleFactory.so", "Log.so", "FileOperation"})
-        fs::copy_file(fs::path(BENCH_FACTORY_DIR) / file, factory / file, fs::copy_options::overwrite_existing);
+        fs::copy_file(factoryDir / file, factory / file, fs::copy_options::overwrite_existing);
     std::string record = R"({"modules": [{"moduleName": "LiveModuleFactory", "name": "LiveModuleFactory", "version": 0})";
     for (int i = 0; i < count; ++i) {
         const std::string name = ModuleName(i);
@@ -193,9 +193,11 @@ double Median(std::vector<double> values) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: bench-startup [--sizes 10,100,1000] [--runs 7] [--keep]\n"
+    std::fprintf(stderr, "usage: bench-startup [--sizes 10,100,1000] [--runs 7] [--keep] [--factory DIR]\n"
                          "  Build it in Release. Serves the catalogue on 127.0.0.1:%d. --keep leaves the trees\n"
-                         "  (and the factory's log in each) for inspection.\n", BENCH_PORT);
+                         "  (and the factory's log in each) for inspection. --factory takes LiveModuleFactory.so,\n"
+                         "  Log.so and FileOperation from DIR instead of this build's, to compare builds.\n",
+                 BENCH_PORT);
     return 64;
 }
 
@@ -213,6 +215,7 @@ int main(int argc, char** argv) {
     std::vector<int> sizes = {10, 100, 1000};
     int runs = 7;
     bool keep = false;
+    fs::path factoryDir = BENCH_FACTORY_DIR;
     for (int i = 1; i < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--keep") {
@@ -222,7 +225,9 @@ int main(int argc, char** argv) {
         }
         if (i + 1 >= argc) return Usage();
         const std::string value = argv[i + 1];
-        if (flag == "--runs") {
+        if (flag == "--factory") {
+            factoryDir = value;
+        } else if (flag == "--runs") {
             runs = std::max(1, std::atoi(value.c_str()));
         } else if (flag == "--sizes") {
             sizes.clear();
@@ -244,7 +249,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench-startup: port %d is in use\n", BENCH_PORT);
         return 1;
     }
-    for (int n : sizes) BuildTree(work / ("tree" + std::to_string(n)), n);
+    for (int n : sizes) BuildTree(work / ("tree" + std::to_string(n)), n, factoryDir);
 
     const std::string self = fs::canonical("/proc/self/exe").string();
     std::map<int, std::vector<Sample>> factory, floor;
@@ -292,9 +297,13 @@ int main(int argc, char** argv) {
                         peak(floor[n]));
         }
         for (size_t i = 1; i < sizes.size(); ++i) {
-            const auto small = times(factory[sizes[i - 1]], cpu), large = times(factory[sizes[i]], cpu);
-            std::printf("%-5s factory growth %d -> %d modules: %.2fx (min), %.2fx (median)\n", cpu ? "cpu" : "wall",
-                        sizes[i - 1], sizes[i], Min(large) / Min(small), Median(large) / Median(small));
+            for (const bool ofFactory : {true, false}) {
+                auto& kind = ofFactory ? factory : floor;
+                const auto small = times(kind[sizes[i - 1]], cpu), large = times(kind[sizes[i]], cpu);
+                std::printf("%-5s %-7s growth %d -> %d modules: %.2fx (min), %.2fx (median)\n", cpu ? "cpu" : "wall",
+                            ofFactory ? "factory" : "floor", sizes[i - 1], sizes[i], Min(large) / Min(small),
+                            Median(large) / Median(small));
+            }
         }
     }
     return 0;
