@@ -8,6 +8,7 @@
 
 #include "LiveModule/ILiveModuleFactory.h"
 #include "LoadedModule.h"
+#include "RegistryList.h"
 #include "platform/DynamicLibrary.h"
 
 namespace LiveModule {
@@ -62,7 +63,7 @@ public:
     static void OnFrontendEvent(int event, void* data);
     void OnHostExit();
 
-    const std::list<LoadedModule>& Modules() const { return modules; }
+    const std::list<LoadedModule>& Modules() const { return modules.List(); }
     const std::vector<std::string>& QtVersions() const { return qtVersions; }
 
 private:
@@ -76,7 +77,7 @@ private:
     int32_t env = 0;                             // 0 default catalogue, 1 and 2 the alternatives
     std::unique_ptr<NetRequest> netRequest;      // the built-in net_request module
     std::unique_ptr<LiveModuleUpdater> updater;
-    std::list<LoadedModule> modules;             // the registry, in registry order
+    RegistryList modules;                        // the registry, in registry order
     std::vector<std::string> qtVersions;         // Qt tags to try, best first
     std::string factoryDir;                      // every folder ends with "/"
     std::string modulesDir;

@@ -4,6 +4,7 @@
 #include "FileUtils.h"
 #include "LiveModuleFactory.h"
 #include "LogBridge.h"
+#include "NotificationPass.h"
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleRecord.h"
@@ -51,11 +52,9 @@ void LiveModuleFactory::LoadAllModules() {
     }
     SortModules();
     InitializeLoadedModules();
-    for (LoadedModule& a : modules) {
-        for (LoadedModule& b : modules) {
-            if (b.module != a.module) b.module->OnModuleLoaded(a.module);
-        }
-    }
+    std::vector<ILiveModule*> loaded;
+    for (const LoadedModule& entry : modules) loaded.push_back(entry.module);
+    NotifyEachOfEveryOther(loaded);
 }
 
 void LiveModuleFactory::InitializeLoadedModules() {
@@ -72,11 +71,9 @@ void LiveModuleFactory::InitializeLoadedModules() {
 
 void LiveModuleFactory::LoadModule(const std::string& path, const ModuleRecord& record) {
     if (path.empty() || record.name == kFactoryModuleName) return;
-    for (const LoadedModule& loaded : modules) {
-        if (loaded.path == path) {
-            LM_LOG(kLogError, "[LiveModuleFactory] Module already loaded { path: %s }", path.c_str());
-            return;
-        }
+    if (modules.FindByPath(path) != modules.end()) {
+        LM_LOG(kLogError, "[LiveModuleFactory] Module already loaded { path: %s }", path.c_str());
+        return;
     }
 
     LoadedModule entry;
@@ -154,11 +151,7 @@ void LiveModuleFactory::UnloadModule(LoadedModule& entry, bool notifyUpdater) {
 }
 
 std::list<LoadedModule>::iterator LiveModuleFactory::FindEntryById(const std::string& id) {
-    for (auto it = modules.begin(); it != modules.end(); ++it) {
-        const char* moduleId = it->module->GetId();
-        if (moduleId && id == moduleId) return it;
-    }
-    return modules.end();
+    return modules.FindById(id);
 }
 
 ILiveModule* LiveModuleFactory::FindModule(const std::string& id) {

@@ -1,36 +1,28 @@
 // The catalogue against the local record: what stays, what is fetched, what went offline.
+#include <optional>
+
 #include "updater/HostRequirement.h"
 #include "updater/LiveModuleUpdater.h"
+#include "updater/MergeKillPoint.h"
 
 namespace LiveModule {
 
-namespace {
-
-// Moves the first record of that name out of `records` into `found`.
-bool TakeByName(std::list<ModuleRecord>& records, const std::string& name, ModuleRecord& found) {
-    for (auto it = records.begin(); it != records.end(); ++it) {
-        if (it->name == name) {
-            found = std::move(*it);
-            records.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
 void LiveModuleUpdater::MergeCatalogue(const std::list<ModuleRecord>& catalogue) {
-    std::list<ModuleRecord> previous;
-    previous.swap(localModules);
+    RecordList previous = std::move(localModules);
+    localModules.Clear();
+    // One write of the whole record when the catalogue has been gone through: a host that dies
+    // half-way leaves the previous record, never a part of the new one without the rest.
+    std::optional<SaveBatch> batch(std::in_place, *this);
+    std::size_t step = 0;
     for (ModuleRecord entry : catalogue) {
+        MergeKillPoint(step++);
         const bool suits = SuitsHost(entry.appVersion, hostVersion);
         if (entry.name == kFactoryModuleName) {
             if (factoryRecord.version < entry.version && suits) QueueDownload(entry);
             continue;
         }
         ModuleRecord local;
-        const bool known = TakeByName(previous, entry.name, local);
+        const bool known = previous.Take(entry.name, local);
         if (!suits) {
             // A package this host cannot run is never fetched; what is installed stays as it is.
             if (known) {
@@ -54,12 +46,15 @@ void LiveModuleUpdater::MergeCatalogue(const std::list<ModuleRecord>& catalogue)
         UpsertLocal(entry);
         if (local.disabled && !entry.disabled) NotifyInstalled(entry.name);
     }
-    for (const ModuleRecord& gone : previous) NotifyOffline(gone.name);
+    MergeKillPoint(step);
+    batch.reset();
+    MergeKillPoint(step + 1);
+    for (const ModuleRecord& gone : previous.Items()) NotifyOffline(gone.name);
 }
 
 void LiveModuleUpdater::StartupPass(const std::list<ModuleRecord>& catalogue) {
     MergeCatalogue(catalogue);
-    for (const ModuleRecord& local : localModules) {
+    for (const ModuleRecord& local : localModules.Items()) {
         // Installs a package an earlier run downloaded; a failed install resets this record's
         // version to 0, which the check below reads.
         InstallModule(local.name);
@@ -69,10 +64,7 @@ void LiveModuleUpdater::StartupPass(const std::list<ModuleRecord>& catalogue) {
 }
 
 bool LiveModuleUpdater::IsQueued(const std::string& name) const {
-    for (const ModuleRecord& queued : pendingDownloads) {
-        if (queued.name == name) return true;
-    }
-    return false;
+    return pendingDownloads.Find(name) != nullptr;
 }
 
 void LiveModuleUpdater::NotifyInstalled(const std::string& name) {

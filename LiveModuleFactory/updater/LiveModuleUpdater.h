@@ -9,6 +9,7 @@
 #include "LiveModule/INetRequest.h"
 #include "platform/ThreadTimer.h"
 #include "updater/ModuleRecord.h"
+#include "updater/RecordList.h"
 #include "updater/UpdaterCallbacks.h"
 
 namespace LiveModule {
@@ -66,7 +67,11 @@ private:
 
     // Local record (LocalRecord.cpp).
     void ReadModuleInfo();
+    // Writes the record now, or once when the outermost open batch closes.
     void SaveModuleInfo();
+    // While a batch is open the record is written once, at its end, and only if something asked
+    // for a write: a merge changes many records, and the file must never hold half of them.
+    class SaveBatch;
     void UpsertLocal(const ModuleRecord& record);
     bool FindLocal(ModuleRecord& record);
     bool RemoveLocal(const std::string& name);
@@ -99,15 +104,33 @@ private:
     std::string moduleInfoPath;  // modulesDir + "ModuleInfo"
     std::string catalogueUrl;
     std::string hostVersion;
-    std::list<ModuleRecord> localModules;  // every locally known module but the factory
+    RecordList localModules;  // every locally known module but the factory, in record order
     ModuleRecord factoryRecord;
+    int openSaveBatches = 0;     // SaveBatch objects alive
+    bool saveWaiting = false;    // a write was asked for while a batch was open
     std::string syncResponseBody;
     std::unique_ptr<RequestClient> requestClient;
     UpdaterCallbacks callbacks;
     uint32_t updateIntervalMs = 1800000;
     platform::TimerId updateTimerId = 0;
     std::map<int, ModuleRecord> runningDownloads;  // request id -> record
-    std::list<ModuleRecord> pendingDownloads;      // at most one record per name
+    RecordList pendingDownloads;                   // at most one record per name, in queue order
+};
+
+// Opens a batch of record writes for its lifetime.
+class LiveModuleUpdater::SaveBatch {
+public:
+    explicit SaveBatch(LiveModuleUpdater& updater) : updater(updater) { ++updater.openSaveBatches; }
+    ~SaveBatch() {
+        if (--updater.openSaveBatches > 0 || !updater.saveWaiting) return;
+        updater.saveWaiting = false;
+        updater.SaveModuleInfo();
+    }
+    SaveBatch(const SaveBatch&) = delete;
+    SaveBatch& operator=(const SaveBatch&) = delete;
+
+private:
+    LiveModuleUpdater& updater;
 };
 
 }  // namespace LiveModule

@@ -8,7 +8,7 @@
 namespace LiveModule {
 
 void LiveModuleUpdater::ReadModuleInfo() {
-    localModules.clear();
+    localModules.Clear();
     std::string content;
     // An unreadable file is treated as empty and left alone.
     if (!platform::ReadWholeFile(moduleInfoPath, content)) return;
@@ -17,58 +17,44 @@ void LiveModuleUpdater::ReadModuleInfo() {
     for (char c : content) {
         if (c != '\n' && c != '\r') text += c;  // the lines are joined without separators
     }
-    if (!ParseModuleInfo(text, factoryRecord, localModules)) platform::RemoveFile(moduleInfoPath);
+    std::list<ModuleRecord> records;
+    if (!ParseModuleInfo(text, factoryRecord, records)) platform::RemoveFile(moduleInfoPath);
+    localModules = RecordList(std::move(records));
 }
 
 void LiveModuleUpdater::SaveModuleInfo() {
+    if (openSaveBatches > 0) {
+        saveWaiting = true;
+        return;
+    }
     // A failed write keeps the previous file whole; memory stays the authority and the next save
     // writes it.
-    platform::ReplaceFileContent(moduleInfoPath, SerializeModuleInfo(factoryRecord, localModules));
+    platform::ReplaceFileContent(moduleInfoPath, SerializeModuleInfo(factoryRecord, localModules.Items()));
 }
 
 void LiveModuleUpdater::UpsertLocal(const ModuleRecord& record) {
-    bool replaced = false;
-    for (ModuleRecord& local : localModules) {
-        if (local.name == record.name) {
-            local = record;
-            replaced = true;
-            break;
-        }
-    }
-    if (!replaced) localModules.push_back(record);
+    localModules.Upsert(record);
     SaveModuleInfo();
 }
 
 bool LiveModuleUpdater::FindLocal(ModuleRecord& record) {
-    for (const ModuleRecord& local : localModules) {
-        if (local.name == record.name) {
-            record = local;
-            return true;
-        }
-    }
-    return false;
+    const ModuleRecord* local = localModules.Find(record.name);
+    if (local) record = *local;
+    return local != nullptr;
 }
 
 bool LiveModuleUpdater::RemoveLocal(const std::string& name) {
-    for (auto it = localModules.begin(); it != localModules.end(); ++it) {
-        if (it->name == name) {
-            localModules.erase(it);
-            SaveModuleInfo();
-            return true;
-        }
-    }
-    return false;
+    ModuleRecord removed;
+    if (!localModules.Take(name, removed)) return false;
+    SaveModuleInfo();
+    return true;
 }
 
 void LiveModuleUpdater::ResetVersion(const std::string& name) {
-    for (ModuleRecord& local : localModules) {
-        if (local.name != name) continue;
-        if (local.version != 0) {
-            local.version = 0;
-            SaveModuleInfo();
-        }
-        return;
-    }
+    ModuleRecord* local = localModules.Find(name);
+    if (!local || local->version == 0) return;
+    local->version = 0;
+    SaveModuleInfo();
 }
 
 bool LiveModuleUpdater::IsInstalled(const std::string& name) {

@@ -13,19 +13,12 @@ constexpr std::size_t kMaxRunningDownloads = 5;
 }  // namespace
 
 void LiveModuleUpdater::QueueDownload(const ModuleRecord& record) {
-    for (ModuleRecord& queued : pendingDownloads) {
-        if (queued.name == record.name) {
-            queued = record;
-            return;
-        }
-    }
-    pendingDownloads.push_back(record);
+    pendingDownloads.Upsert(record);  // a queued name is replaced in its place
 }
 
 void LiveModuleUpdater::StartDownloads() {
-    while (!pendingDownloads.empty() && runningDownloads.size() < kMaxRunningDownloads) {
-        const ModuleRecord record = std::move(pendingDownloads.front());
-        pendingDownloads.pop_front();
+    ModuleRecord record;
+    while (runningDownloads.size() < kMaxRunningDownloads && pendingDownloads.TakeFront(record)) {
         LM_LOG(kLogInfo, "[LiveModuleUpdater] Module download begin {module: %s, url: %s}", record.name.c_str(),
                record.packageUrl.c_str());
         // The save path is built from the name; one that is not a single folder level is refused

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
 #include "LiveModule/LiveModule.h"
 #include "TestSupport.h"
+#include "RegistryList.h"
 #include "net_request/NetRequest.h"
 
 namespace {
@@ -90,23 +92,26 @@ TEST(ModuleLoading, EveryRejectionIsLoggedReleasedAndCostsNoOtherModule) {
 TEST(ModuleLoading, InitialisationAndIntroductionFollowRegistryOrder) {
     TempDir base;
     InstallationTree tree(base.path() + "/root");
-    for (const char* id : {"alpha", "beta", "initfail"}) tree.AddPackage(id, id);
+    // More modules than the pass fetches ahead, so its fetching wraps round.
+    for (const char* id : {"alpha", "beta", "initfail", "m1", "m2", "m3", "m4", "m5", "m6", "m7"}) tree.AddPackage(id, id);
     StartedFactory started(tree);
     ASSERT_NE(started.factory, nullptr);
 
     // Registry order = load order here (env 1, every zorder 0, stable sort).
     const std::vector<std::string> order = lmtest::IdsThatReceived("Load");
-    ASSERT_EQ(order.size(), 3u);
+    ASSERT_EQ(order.size(), 10u);
     EXPECT_EQ(lmtest::IdsThatReceived("Initialize"), order);
     // The survivors are told about each other in registry order; nobody about the failed one.
     std::vector<std::string> survivors = order;
     survivors.erase(std::find(survivors.begin(), survivors.end(), "initfail"));
-    const std::string x = survivors[0], y = survivors[1];
-    std::vector<std::string> introductions;
+    std::vector<std::string> introductions, expected;
     for (const std::string& entry : Journal()) {
         if (Contains(entry, "OnModuleLoaded")) introductions.push_back(entry);
     }
-    EXPECT_EQ(introductions, (std::vector<std::string>{y + ":OnModuleLoaded(" + x + ")", x + ":OnModuleLoaded(" + y + ")"}));
+    for (const std::string& loaded : survivors)
+        for (const std::string& told : survivors)
+            if (told != loaded) expected.push_back(told + ":OnModuleLoaded(" + loaded + ")");
+    EXPECT_EQ(introductions, expected);
     EXPECT_EQ(JournalOf("initfail:"), (std::vector<std::string>{"initfail:Load", "initfail:SetDisabled(0)",
                                                                 "initfail:SetIdentify(0)", "initfail:Initialize",
                                                                 "initfail:Unload"}));
@@ -227,4 +232,61 @@ TEST(ModuleContract, TheNetRequestViewSitsWhereModulesLookForIt) {
     LiveModule::ILiveModule* asModule = &service;
     EXPECT_EQ(LiveModule::AsNetRequest(asModule), static_cast<LiveModule::INetRequest*>(&service));
     EXPECT_EQ(LiveModule::AsNetRequest(nullptr), nullptr);
+}
+
+namespace {
+
+// A module that reports whatever id it is given.
+class NamedModule : public LiveModule::ILiveModule {
+public:
+    explicit NamedModule(std::string id) : id(std::move(id)) {}
+    bool Initialize() override { return true; }
+    const char* GetId() override { return id.c_str(); }
+    const wchar_t* GetName() override { return L""; }
+    const char* GetVersion() override { return ""; }
+    const char* GetText8() override { return ""; }
+    void SetDisabled(bool) override {}
+    bool IsDisabled() override { return false; }
+    std::string id;
+};
+
+}  // namespace
+
+// The registry's look-ups by path and by module id stay true through sorting, erasing (also after
+// the module was released, as UnloadModule leaves an entry) and appending again.
+TEST(RegistryList, FindsEntriesByPathAndIdThroughSortEraseAndAppend) {
+    std::vector<std::unique_ptr<NamedModule>> objects;
+    LiveModule::RegistryList registry;
+    auto add = [&](const std::string& id, int zorder) {
+        objects.push_back(std::make_unique<NamedModule>(id));
+        LiveModule::LoadedModule entry;
+        entry.id = id, entry.path = "/m/" + id + ".so", entry.zorder = zorder, entry.module = objects.back().get();
+        registry.push_back(entry);
+    };
+    auto state = [&] {
+        std::string text;
+        for (const auto& entry : registry) text += entry.id + " ";
+        for (const char* id : {"a", "b", "c", "d"}) {
+            const auto byId = registry.FindById(id), byPath = registry.FindByPath(std::string("/m/") + id + ".so");
+            text += std::string("|") + id + (byId == registry.end() ? "-" : byId->id) +
+                    (byPath == registry.end() ? "-" : byPath->id);
+        }
+        return text;
+    };
+    add("a", 3), add("b", 2), add("c", 1);
+    EXPECT_EQ(state(), "a b c |aaa|bbb|ccc|d--");
+    registry.sort([](const auto& x, const auto& y) { return x.zorder < y.zorder; });
+    EXPECT_EQ(state(), "c b a |aaa|bbb|ccc|d--");
+    objects[1]->id = "renamed";  // the id reported when appended still finds it
+    EXPECT_EQ(state(), "c b a |aaa|bbb|ccc|d--");
+    auto b = registry.FindById("b");
+    b->module = nullptr;  // released before its entry goes
+    registry.erase(b);
+    EXPECT_EQ(state(), "c a |aaa|b--|ccc|d--");
+    add("b", 0), add("d", 0);
+    EXPECT_EQ(state(), "c a b d |aaa|bbb|ccc|ddd");
+    registry.pop_front();
+    EXPECT_EQ(state(), "a b d |aaa|bbb|c--|ddd");
+    while (!registry.empty()) registry.pop_front();
+    EXPECT_EQ(state(), "|a--|b--|c--|d--");
 }

@@ -16,13 +16,14 @@ namespace LiveModule {
 class LiveModuleUpdaterTestPeer {
 public:
     using Records = std::list<ModuleRecord>;
-    static Records& Local(LiveModuleUpdater& u) { return u.localModules; }
-    static Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads; }
+    static const Records& Local(LiveModuleUpdater& u) { return u.localModules.Items(); }
+    static const Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads.Items(); }
     static int32_t& FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
     static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
     static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }
     static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
     static void Merge(LiveModuleUpdater& u, const Records& c) { u.MergeCatalogue(c); }
+    static void StartupPass(LiveModuleUpdater& u, const Records& c) { u.StartupPass(c); }
     static bool SyncUpdateFactory(LiveModuleUpdater& u, const Records& c) { return u.SyncUpdateFactory(c); }
     static std::string CatalogueUrl(LiveModuleUpdater& u, int env) { return u.BuildCatalogueUrl(env), u.catalogueUrl; }
     // Runs the armed update timer's tick now; false when no timer is armed.
