@@ -21,6 +21,8 @@ struct PackOptions {
     std::vector<std::string> tags{"6_3_1_0", "6_4_1_0"};
     std::string manifest;  // empty: no catalogue entry
     EntryOptions entry;
+    std::string signKey;  // private key file; empty: packages are not signed
+    std::string makeKey;  // key pair prefix: make a key pair and nothing else
     bool help = false;
 };
 
