@@ -61,10 +61,11 @@ bool LiveModuleUpdater::InstallModule(const std::string& name) {
             break;
         }
     }
+    // The scratch folder goes first: on a full disk the record can be written only then.
+    DeleteDir(work);
     // A version of 0 makes the next start or merge fetch the package again.
     if (!installed) ResetVersion(name);
     if (!error.empty()) LogText(kLogError, error);
-    DeleteDir(work);
     platform::RemoveFile(package);
     LM_KILL_POINT("install.finished");
     return installed;
