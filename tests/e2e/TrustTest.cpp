@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+
 #include "EndToEnd.h"
 
 // What the host takes from a catalogue and its packages only when they are what they claim, and a
@@ -151,4 +153,50 @@ TEST(CrashMark, AModuleThatCrashesTheHostIsSkippedUntilANewReleaseOfItIsInstalle
     }
     Host fourth(d);
     EXPECT_TRUE(fourth.Running("crashload") && fourth.Running("m1")) << "the fixed release loads at every start";
+}
+
+namespace {
+
+// Serves /quick over TLS on 127.0.0.1 with tests/keys/<name>.crt.
+struct TlsServer {
+    explicit TlsServer(const std::string& name)
+        : http((LMTEST_KEYS_DIR "/" + name + ".crt").c_str(), (LMTEST_KEYS_DIR "/" + name + ".key").c_str()) {
+        http.Get("/quick", [](auto&, auto& response) { response.set_content("quick", "text/plain"); });
+        url = "https://127.0.0.1:" + std::to_string(http.bind_to_any_port("127.0.0.1")) + "/quick";
+        listener = std::thread([this] { http.listen_after_bind(); });
+    }
+    ~TlsServer() { http.stop(); listener.join(); }
+    httplib::SSLServer http;
+    std::string url;
+    std::thread listener;
+};
+
+}  // namespace
+
+TEST(CertificateChecks, ModulesRequestsAreCheckedOnlyWhenTheFactoryWasBuiltToCheckThem) {
+    TlsServer trusted("tls"), untrusted("untrusted");  // tls.crt is the hardened build's bundle
+    struct Case {
+        bool hardened;
+        const TlsServer& server;
+        bool taken;
+    };
+    for (const Case& c : std::vector<Case>{{false, trusted, true}, {false, untrusted, true},
+                                            {true, trusted, true}, {true, untrusted, false}}) {
+        SCOPED_TRACE(std::string(c.hardened ? "checking" : "default") + " factory, " +
+                     (&c.server == &trusted ? "trusted" : "untrusted") + " server");
+        lmtest::TempDir dir;
+        lmtest::InstallationTree tree(dir.path());
+        if (c.hardened) lmtest::UseHardenedFactory(tree);
+        lmtest::StartedFactory started(tree);
+        ASSERT_NE(started.factory, nullptr) << started.error;
+        LiveModule::INetRequest* net = LiveModule::AsNetRequest(started.factory->QueryModule("net_request", 1));
+        ASSERT_NE(net, nullptr);
+        int owner = 0;
+        LiveModule::stHttpRequest request;
+        request.head.url = c.server.url.c_str();
+        request.head.timeoutMs = 10000;
+        request.head.isAsync = false;
+        request.head.owner = &owner;
+        EXPECT_EQ(net->HttpGet(&request) >= 0, c.taken);
+    }
 }
