@@ -1,8 +1,7 @@
 #pragma once
 
-// Named places in the updater's and the factory's work where a test build can end the process at
-// once, as a crash or a power cut would, to show what the next start finds. Other builds compile
-// the marks away.
+// Named places in the updater's work where a test build can end the process at once, as a crash
+// would, to show what the next start finds. Other builds compile the marks away.
 #ifdef LIVEMODULE_TEST_HOOKS
 namespace LiveModule {
 // Ends the process with SIGKILL when the environment variable LIVEMODULE_TEST_KILL_AT names this

@@ -36,8 +36,8 @@ SwapResult ReplaceFolder(const std::string& source, const std::string& target, c
         return SwapResult::CopyFailed;
     }
     LM_KILL_POINT("install.assembled");
-    const bool swapped = platform::Exists(target) || platform::IsLink(target) ? platform::ExchangePaths(work, target)
-                                                                               : platform::MovePath(work, target);
+    const bool present = platform::Exists(target) || platform::IsLink(target);
+    const bool swapped = present ? platform::ExchangePaths(work, target) : platform::MovePath(work, target);
     if (!swapped) {
         DeleteDir(work);
         return SwapResult::SwapFailed;

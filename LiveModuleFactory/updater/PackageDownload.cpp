@@ -27,8 +27,10 @@ bool LiveModuleUpdater::AcceptPackage(const ModuleRecord& record) {
     const std::string package = stagingDir + record.name + ".zip";
     LM_KILL_POINT("download.finished");
     const bool verified = VerifyPackage(downloaded, record.package, BuiltTrustSettings().packagePublicKey);
-    if (!verified || !(platform::RemoveFile(package) || !PathExists(package)) ||
-        !platform::MovePath(downloaded, package)) {
+    // An older package still waiting gives way to the checked one.
+    const bool placed = verified && (platform::RemoveFile(package) || !PathExists(package)) &&
+                        platform::MovePath(downloaded, package);
+    if (!placed) {
         LM_LOG(kLogError, "[LiveModuleUpdater] Module package verify failed {module: %s}", record.name.c_str());
         platform::RemoveFile(downloaded);
         return false;
