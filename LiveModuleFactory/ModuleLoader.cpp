@@ -1,5 +1,8 @@
 // Discovery, loading, checking, ordering and unloading of module libraries.
+#include <optional>
 #include <string>
+
+#include "CrashMark.h"
 
 #include "FileUtils.h"
 #include "LiveModuleFactory.h"
@@ -47,6 +50,11 @@ void LiveModuleFactory::LoadAllModules() {
             break;
         }
         if (candidate.empty()) continue;
+        if (CrashMark::Present(candidate)) {
+            // It took the host down last time; a new release of it removes the mark.
+            LM_LOG(kLogError, "[LiveModuleFactory] Module skipped after a crash { id: %s }", name.c_str());
+            continue;
+        }
         platform::SetLibraryDirectory(folder + "/64bit/");
         LoadModule(candidate, record);
     }
@@ -59,7 +67,12 @@ void LiveModuleFactory::LoadAllModules() {
 
 void LiveModuleFactory::InitializeLoadedModules() {
     for (auto it = modules.begin(); it != modules.end();) {
-        if (it->module->Initialize()) {
+        bool initialized = false;
+        {
+            const CrashMark mark(it->path);
+            initialized = it->module->Initialize();
+        }
+        if (initialized) {
             ++it;
             continue;
         }
@@ -80,6 +93,7 @@ void LiveModuleFactory::LoadModule(const std::string& path, const ModuleRecord& 
     entry.path = path;
     std::string error;
     bool notifyUpdater = true;
+    std::optional<CrashMark> mark(std::in_place, path);
     do {
         entry.handle = platform::LoadLibrary(path, &error);
         if (!entry.handle) break;
@@ -90,6 +104,7 @@ void LiveModuleFactory::LoadModule(const std::string& path, const ModuleRecord& 
             break;
         }
         entry.module = entry.load(this);
+        mark.reset();
         if (!entry.module) {
             error = "Create module instance failed";
             break;

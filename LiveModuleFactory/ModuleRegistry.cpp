@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "FileUtils.h"
+#include "CrashMark.h"
 #include "LiveModuleFactory.h"
 #include "LogBridge.h"
 #include "TextConversion.h"
@@ -129,7 +130,12 @@ void LiveModuleFactory::OnModuleInstalled(std::string name) {
         if (it->id == name) entry = it;
     }
     if (entry == modules.end()) return;
-    if (entry->module->Initialize()) {
+    bool initialized = false;
+    {
+        const CrashMark mark(entry->path);
+        initialized = entry->module->Initialize();
+    }
+    if (initialized) {
         for (LoadedModule& other : modules) {
             if (other.module != entry->module) other.module->OnModuleLoaded(entry->module);
         }

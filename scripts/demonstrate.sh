@@ -87,8 +87,8 @@ show_downloads() {
     ((tty && drawn)) && printf '\033[%dA' "${#names[@]}"
     for i in "${!names[@]}"; do
       local name=${names[$i]} size=${sizes[$i]} have=0 percent=0
-      if [[ -f $modules/Temp/$name.zip.download ]]; then
-        have=$(stat -c %s "$modules/Temp/$name.zip.download" 2>/dev/null || echo 0)
+      if [[ -f $modules/Temp/$name.pkg.download ]]; then
+        have=$(stat -c %s "$modules/Temp/$name.pkg.download" 2>/dev/null || echo 0)
       elif [[ -f $modules/Temp/$name.zip || -d $modules/$name || -d $modules/WebPlugins/$name ]] ||
            ([[ -n $log ]] && grep -qF "Module download finished {module: $name}" "$log"); then
         have=$size

@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev                    # catalogue and ModuleInfo parsing
   zlib1g-dev libminizip-dev             # zip packages
   libglib2.0-dev                        # the UI thread's main loop and its timers
-  libcpp-httplib-dev libssl-dev libbrotli-dev  # catalogue server and test servers (httplib's flags need both)
+  libcpp-httplib-dev libssl-dev libbrotli-dev  # catalogue server and test servers (httplib's flags need both); OpenSSL EVP for package checks
   googletest libgtest-dev libgmock-dev  # tests
   curl openssl                          # benchmark comparison; test certificates
   libobs-dev obs-studio                 # the OBS Studio plug-in and the real host it runs in

@@ -37,4 +37,17 @@ bool RemoveFile(const std::string& path);
 
 bool RemoveEmptyDirectory(const std::string& path);
 
+// Gives `from` the name `to` on the same file system; fails when something exists at `to`.
+bool MovePath(const std::string& from, const std::string& to);
+
+// Swaps what two existing names refer to, in one step: no moment exists at which either name is
+// missing or refers to a mix. False (nothing changed) when the file system cannot do that.
+bool ExchangePaths(const std::string& first, const std::string& second);
+
+// Clears the given permission bits of a file or folder; a link is left as it is.
+bool ClearPermissionBits(const std::string& path, unsigned bits);
+
+// The process's file-creation mask, read without changing it (other threads may create files).
+unsigned ProcessUmask();
+
 }  // namespace LiveModule::platform

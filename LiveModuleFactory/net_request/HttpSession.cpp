@@ -75,6 +75,11 @@ void HttpSession::SetVerifySsl(bool verify) {
     curl_easy_setopt(Handle(curl), CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
 }
 
+void HttpSession::SetTlsTrust(bool verify, const std::string& caBundle) {
+    SetVerifySsl(verify);
+    if (curl && verify && !caBundle.empty()) curl_easy_setopt(Handle(curl), CURLOPT_CAINFO, caBundle.c_str());
+}
+
 void HttpSession::SetBody(const std::string& text) {
     if (!curl) return;
     curl_easy_setopt(Handle(curl), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(text.size()));

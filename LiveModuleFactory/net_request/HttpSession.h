@@ -37,6 +37,9 @@ public:
     void SetTimeoutMs(int64_t milliseconds);         // whole transfer; 0 means no limit
     void SetConnectTimeoutMs(int64_t milliseconds);  // connecting only
     void SetVerifySsl(bool verify);                  // peer certificate and host name
+    // Peer certificate and host name checked against `caBundle` (a PEM file), or the system's
+    // store when it is empty.
+    void SetTlsTrust(bool verify, const std::string& caBundle);
     void SetBody(const std::string& body);           // copied; Post sends it with its length
     // Asked while a transfer runs, idle or not; false aborts the transfer (REQUEST_CANCELLED).
     void SetAbortCheck(std::function<bool()> keepGoing);

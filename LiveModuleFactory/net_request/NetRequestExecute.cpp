@@ -5,6 +5,7 @@
 
 #include "FileUtils.h"
 #include "TextConversion.h"
+#include "TrustSettings.h"
 #include "net_request/HttpSession.h"
 #include "net_request/NetRequest.h"
 #include "net_request/RequestEncoding.h"
@@ -29,6 +30,14 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+// Certificate checks are the deployment's choice, made apart for the updater (whose requests carry
+// the service itself as their owner) and for modules.
+void ApplyTrust(HttpSession& session, const NeReqInfo& job, const INetRequest* service) {
+    const TrustSettings& trust = BuiltTrustSettings();
+    const bool updater = job.owner == static_cast<const void*>(service);
+    session.SetTlsTrust(updater ? trust.verifyUpdaterTls : trust.verifyModuleTls, trust.caBundle);
+}
+
 }  // namespace
 
 void NetRequest::DoGet(const NeHttpReqInfo& job, NeResInfo& result, std::string& text) {
@@ -48,7 +57,7 @@ void NetRequest::DoHttp(const NeHttpReqInfo& job, NeResInfo& result, std::string
     session.SetHeader("User-Device", userDevice);
     for (const auto& [name, value] : job.headers) session.SetHeader(name, value);
     session.SetTimeoutMs(job.timeoutMs);
-    session.SetVerifySsl(false);
+    ApplyTrust(session, job, this);
     if (!job.isGet) session.SetBody(BuildFormBody(job.formFields));
 
     HttpResponse response = job.isGet ? session.Get() : session.Post();
@@ -79,7 +88,7 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
     if (!file) return SetFailure(result, kResultFileError, kMessageFileOpen);
 
     HttpSession session;
-    session.SetVerifySsl(false);
+    ApplyTrust(session, job, this);
     session.SetUrl(job.url);
     session.SetConnectTimeoutMs(job.timeoutMs);
     session.SetTimeoutMs(static_cast<int64_t>(job.transferTimeoutSec) * 1000);

@@ -5,6 +5,7 @@
 
 #include "LogBridge.h"
 #include "updater/JsonNumbers.h"
+#include "updater/PackageCheck.h"
 
 namespace LiveModule {
 
@@ -117,6 +118,7 @@ bool ParseCatalogue(const std::string& text, std::list<ModuleRecord>& out) {
 
 void ParseExt(const std::string& ext, ModuleRecord& record) {
     if (ext.empty()) return;
+    ReadPackageCheck(ext, record.package);
     const Json object = Json::parse(ext, nullptr, false);
     if (object.is_discarded() || !object.is_object()) return;
     if (const Json* hot = Member(object, "hot_update_enable")) record.hotUpdateEnabled = IsOneWhenNumber(hot);

@@ -1,9 +1,9 @@
 // The catalogue against the local record: what stays, what is fetched, what went offline.
 #include <optional>
 
+#include "KillPoint.h"
 #include "updater/HostRequirement.h"
 #include "updater/LiveModuleUpdater.h"
-#include "updater/MergeKillPoint.h"
 
 namespace LiveModule {
 
@@ -13,9 +13,8 @@ void LiveModuleUpdater::MergeCatalogue(const std::list<ModuleRecord>& catalogue)
     // One write of the whole record when the catalogue has been gone through: a host that dies
     // half-way leaves the previous record, never a part of the new one without the rest.
     std::optional<SaveBatch> batch(std::in_place, *this);
-    std::size_t step = 0;
     for (ModuleRecord entry : catalogue) {
-        MergeKillPoint(step++);
+        LM_KILL_POINT("merge.entry");
         const bool suits = SuitsHost(entry.appVersion, hostVersion);
         if (entry.name == kFactoryModuleName) {
             if (factoryRecord.version < entry.version && suits) QueueDownload(entry);
@@ -46,9 +45,9 @@ void LiveModuleUpdater::MergeCatalogue(const std::list<ModuleRecord>& catalogue)
         UpsertLocal(entry);
         if (local.disabled && !entry.disabled) NotifyInstalled(entry.name);
     }
-    MergeKillPoint(step);
+    LM_KILL_POINT("merge.saving");
     batch.reset();
-    MergeKillPoint(step + 1);
+    LM_KILL_POINT("merge.saved");
     for (const ModuleRecord& gone : previous.Items()) NotifyOffline(gone.name);
 }
 

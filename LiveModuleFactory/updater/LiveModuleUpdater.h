@@ -95,6 +95,11 @@ private:
     // Starts queued downloads up to five in flight; arms the timer when none runs.
     void StartDownloads();
     int DownloadPackage(const std::string& url, const std::string& savePath, bool blocking);
+    // Where a package is downloaded to before its checks.
+    std::string DownloadPath(const std::string& name) const;
+    // Checks the downloaded package against its entry and the build's signing key; a package that
+    // passes becomes stagingDir + name + ".zip", one that fails is deleted and logged.
+    bool AcceptPackage(const ModuleRecord& record);
     void OnDownloadFinished(const FileOperationRes& result);
     bool SyncUpdateFactory(const std::list<ModuleRecord>& catalogue);
 

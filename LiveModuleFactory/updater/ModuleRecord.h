@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "updater/PackageCheck.h"
+
 namespace LiveModule {
 
 // One module as the catalogue lists it, as recorded locally, and as queued for download. Two records
@@ -21,6 +23,7 @@ struct ModuleRecord {
     std::string appVersion;        // lowest host version the module accepts
     int32_t moduleType = 0;
     int32_t identify = 0;
+    PackageCheck package;          // the package's size, digest and signature from "ext"
 };
 
 // The factory's own record and package are known by this name.

@@ -1,16 +1,43 @@
 // Package downloads: the queue, at most five transfers in flight, and the factory's own package.
 #include "FileUtils.h"
+#include "KillPoint.h"
 #include "LogBridge.h"
+#include "TrustSettings.h"
+#include "platform/FileSystem.h"
 #include "TextConversion.h"
 #include "net_request/RequestClient.h"
 #include "updater/HostRequirement.h"
 #include "updater/LiveModuleUpdater.h"
+#include "updater/PackageVerifier.h"
 
 namespace LiveModule {
 
 namespace {
 constexpr std::size_t kMaxRunningDownloads = 5;
 }  // namespace
+
+std::string LiveModuleUpdater::DownloadPath(const std::string& name) const {
+    // Not ".zip": a package becomes one only once it has passed its checks, so a crash between
+    // download and check leaves nothing that start-up would install (it deletes other files).
+    return stagingDir + name + ".pkg";
+}
+
+bool LiveModuleUpdater::AcceptPackage(const ModuleRecord& record) {
+    const std::string downloaded = DownloadPath(record.name);
+    const std::string package = stagingDir + record.name + ".zip";
+    LM_KILL_POINT("download.finished");
+    const bool verified = VerifyPackage(downloaded, record.package, BuiltTrustSettings().packagePublicKey);
+    // An older package still waiting gives way to the checked one.
+    const bool placed = verified && (platform::RemoveFile(package) || !PathExists(package)) &&
+                        platform::MovePath(downloaded, package);
+    if (!placed) {
+        LM_LOG(kLogError, "[LiveModuleUpdater] Module package verify failed {module: %s}", record.name.c_str());
+        platform::RemoveFile(downloaded);
+        return false;
+    }
+    LM_KILL_POINT("download.accepted");
+    return true;
+}
 
 void LiveModuleUpdater::QueueDownload(const ModuleRecord& record) {
     pendingDownloads.Upsert(record);  // a queued name is replaced in its place
@@ -24,7 +51,7 @@ void LiveModuleUpdater::StartDownloads() {
         // The save path is built from the name; one that is not a single folder level is refused
         // like a submission the service rejects.
         const int id = IsPlainModuleName(record.name)
-                           ? DownloadPackage(record.packageUrl, stagingDir + record.name + ".zip", false)
+                           ? DownloadPackage(record.packageUrl, DownloadPath(record.name), false)
                            : -1;
         if (id >= 0) {
             runningDownloads[id] = record;
@@ -63,13 +90,18 @@ void LiveModuleUpdater::OnDownloadFinished(const FileOperationRes& result) {
     runningDownloads.erase(running);
     if (result.errorCode == 0) {
         LM_LOG(kLogInfo, "[LiveModuleUpdater] Module download finished {module: %s}", record.name.c_str());
-        if (record.name == kFactoryModuleName) {
-            // The package waits in the staging folder for the next start.
-            factoryRecord.version = record.version;
-            SaveModuleInfo();
-        } else {
-            UpsertLocal(record);
-            NotifyInstalled(record.name);
+        // A refused package leaves the installed release and the record as they were; the next
+        // cycle finds the version still missing and fetches it again.
+        if (AcceptPackage(record)) {
+            if (record.name == kFactoryModuleName) {
+                // The package waits in the staging folder for the next start.
+                factoryRecord.version = record.version;
+                SaveModuleInfo();
+            } else {
+                UpsertLocal(record);
+                LM_KILL_POINT("download.recorded");
+                NotifyInstalled(record.name);
+            }
         }
     } else {
         LM_LOG(kLogError, "[LiveModuleUpdater] Module download failed {error: %d, module: %s}", result.errorCode,
@@ -96,10 +128,12 @@ bool LiveModuleUpdater::SyncUpdateFactory(const std::list<ModuleRecord>& catalog
     }
     if (factoryRecord.version < entry->version && SuitsHost(entry->appVersion, hostVersion)) {
         // Blocks the UI thread for the whole transfer: start-up waits for the factory's own package.
-        if (DownloadPackage(entry->packageUrl, stagingDir + kFactoryModuleName + ".zip", true) < 0) {
+        if (DownloadPackage(entry->packageUrl, DownloadPath(kFactoryModuleName), true) < 0) {
             LM_LOG(kLogError, "[LiveModuleUpdater] Sync download factory module failed");
             return false;
         }
+        // A refused factory package is not fatal: this factory runs on, and a later cycle retries.
+        if (!AcceptPackage(*entry)) return true;
         factoryRecord.version = entry->version;
         SaveModuleInfo();
     }

@@ -4,6 +4,8 @@
 #include "FileUtils.h"
 #include "LogBridge.h"
 #include "platform/FileSystem.h"
+#include "KillPoint.h"
+#include "updater/FolderSwap.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ZipExtractor.h"
 
@@ -22,34 +24,50 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 bool LiveModuleUpdater::InstallModule(const std::string& name) {
     if (modulesDir.empty() || !IsPlainModuleName(name)) return false;
     const std::string package = stagingDir + name + ".zip";
-    const std::string extracted = stagingDir + name;
-    std::string target = modulesDir + name;
     if (!PathExists(package)) return false;
     LM_LOG(kLogInfo, "[LiveModuleUpdater] Start install module {name: %s}", name.c_str());
 
+    // Everything happens in the module's own scratch folder under the staging folder (the modules
+    // folder's file system, so the new release can be renamed into place); the installed folder is
+    // touched only by the one exchange at the end. The package cannot write beside its own folder.
+    const std::string work = stagingDir + name + "/";
+    const std::string unpacked = work + "unpacked/";
+    const std::string extracted = unpacked + name;
+    std::string target = modulesDir + name;
     bool installed = false;
     std::string error;
-    if (!UnzipPackage(package, stagingDir)) {
+    DeleteDir(work);
+    if (!UnzipPackage(package, unpacked)) {
         error = "[LiveModuleUpdater] Unzip module packet failed {path: " + package + "}";
+    } else if (!platform::IsDirectory(extracted) || platform::IsLink(extracted)) {
+        // The package's top folder is not named after the module.
+        error = "[LiveModuleUpdater] Copy module dir failed";
     } else {
+        LM_KILL_POINT("install.extracted");
         if (PathExists(extracted + "/" + name + ".webdll")) {
             const std::string webPlugins = modulesDir + kWebPluginsFolder + "/";
             CreateDirIfMissing(webPlugins);
             target = webPlugins + name;
         }
-        if (!DeleteDir(target)) {
-            error = "[LiveModuleUpdater] Delete install dir failed {dir: " + target + "}";
-        } else if (!CopyDir(extracted, target, true)) {
-            error = "[LiveModuleUpdater] Copy module dir failed";
-        } else {
+        switch (ReplaceFolder(extracted, target, work + "release")) {
+        case SwapResult::Installed:
             installed = true;
+            break;
+        case SwapResult::CopyFailed:
+            error = "[LiveModuleUpdater] Copy module dir failed";
+            break;
+        case SwapResult::SwapFailed:
+            error = "[LiveModuleUpdater] Delete install dir failed {dir: " + target + "}";
+            break;
         }
     }
+    // The scratch folder goes first: on a full disk the record can be written only then.
+    DeleteDir(work);
     // A version of 0 makes the next start or merge fetch the package again.
     if (!installed) ResetVersion(name);
     if (!error.empty()) LogText(kLogError, error);
-    DeleteDir(extracted);
     platform::RemoveFile(package);
+    LM_KILL_POINT("install.finished");
     return installed;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "KillPoint.h"
 #include "TextConversion.h"
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
@@ -159,7 +160,9 @@ bool WriteEntryFile(unzFile archive, const std::string& path, const EntryAttribu
     if (ok) {
         // Permissions and times are best effort: some file systems keep neither.
         if (attributes.unixPermissions) {
-            file.SetPermissions(*attributes.unixPermissions & (attributes.readOnly ? ~0222u : 0777u));
+            // The package's bits less the umask, as a file it created itself would get.
+            file.SetPermissions(*attributes.unixPermissions & (attributes.readOnly ? ~0222u : 0777u) &
+                                ~platform::ProcessUmask());
         } else if (attributes.readOnly) {
             file.RemoveWriteBits();
         }
@@ -230,6 +233,7 @@ bool Unzip(const std::wstring& archive, const std::wstring& destination, const s
     for (ZPOS64_T entry = 0; entry < global.number_entry; ++entry) {
         if (entry > 0 && unzGoToNextFile(zip.get()) != UNZ_OK) return false;
         if (!ExtractEntry(zip.get(), base, secret)) return false;
+        LM_KILL_POINT("unzip.entry");
     }
     return true;
 }

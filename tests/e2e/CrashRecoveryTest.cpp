@@ -7,7 +7,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -18,23 +21,22 @@ namespace {
 using lmtest::Deployment;
 using lmtest::Entry;
 
-// lm-host on a tree, as a separate process that the test can kill; `extraEnv` ("NAME=value") is
-// added to its environment.
-pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output, std::string extraEnv = "") {
+// lm-host on a tree, as a separate process that the test can kill; with `killAt`, the host ends
+// itself at that kill point of the test build.
+pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output, const std::string& killAt = "") {
     // Only async-signal-safe calls between fork and exec: this process runs server threads.
-    std::vector<char*> env;
-    for (char** item = environ; *item; ++item) env.push_back(*item);
-    if (!extraEnv.empty()) env.push_back(extraEnv.data());
-    env.push_back(nullptr);
-    std::string factory = tree.factoryPath, host = "lm-host", factoryFlag = "--factory", envFlag = "--env", zero = "0",
-                runFor = "--run-for", seconds = "120";
-    char* const argv[] = {host.data(), factoryFlag.data(), factory.data(), envFlag.data(), zero.data(),
-                          runFor.data(), seconds.data(), nullptr};
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
+    if (!killAt.empty()) variables.push_back("LIVEMODULE_TEST_KILL_AT=" + killAt);
+    std::vector<char*> environment;
+    for (std::string& variable : variables) environment.push_back(variable.data());
+    environment.push_back(nullptr);
     const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     const pid_t child = fork();
     if (child == 0) {
         dup2(out, STDOUT_FILENO);
-        execve(LMTEST_LM_HOST, argv, env.data());
+        execle(LMTEST_LM_HOST, "lm-host", "--factory", tree.factoryPath.c_str(), "--env", "0", "--run-for", "60",
+               static_cast<char*>(nullptr), environment.data());
         _exit(127);
     }
     close(out);
@@ -55,6 +57,18 @@ int WaitForEnd(pid_t child, int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return status;
+}
+
+// Waits until `done` holds or the child has ended (its status then in `status`); false on timeout.
+bool WaitFor(pid_t child, const std::function<bool()>& done, int& status, bool& ended) {
+    ended = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(child, &status, WNOHANG) == child) return ended = true;
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 int Stop(pid_t child, int signal) {
@@ -157,12 +171,12 @@ TEST(CrashRecovery, KillingTheHostInsideAThousandModuleMergeDeletesAndFetchesNot
     };
     const std::string output = d.base.path() + "/out.txt", loaded = "[LiveModuleFactory] Load module success";
 
-    // The catalogue lists the factory first: step 1 is before the first module, 1001 before the
-    // record is written, 1002 after it.
+    // The catalogue lists the factory first: entry #2 is the first module.
     size_t round = 0;
-    for (const int step : {0, 1, 2, 500, 1000, 1001, 1002}) {
-        SCOPED_TRACE("killed at step " + std::to_string(step));
-        const pid_t killed = StartHost(d.tree, output, "LIVEMODULE_TEST_KILL_IN_MERGE=" + std::to_string(step));
+    for (const std::string point : {"merge.entry#1", "merge.entry#2", "merge.entry#3", "merge.entry#501",
+                                    "merge.entry#1001", "merge.saving", "merge.saved"}) {
+        SCOPED_TRACE("killed at " + point);
+        const pid_t killed = StartHost(d.tree, output, point);
         const int status = WaitForEnd(killed, 120);
         if (status == -1) Stop(killed, SIGKILL);
         ASSERT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the kill point was reached";
@@ -182,5 +196,110 @@ TEST(CrashRecovery, KillingTheHostInsideAThousandModuleMergeDeletesAndFetchesNot
         EXPECT_TRUE(allInstalled()) << "no module folder was deleted";
         EXPECT_EQ(d.server->TotalPackageRequests(), 0) << "nothing installed was fetched";
         EXPECT_EQ(d.ModuleInfo(), record);
+    }
+}
+
+namespace {
+
+const std::vector<std::string> kUpdated = {"m1", "m2", "m3"};
+
+// Release 1 of every module installed and recorded, as a finished earlier run leaves them.
+void InstallReleaseOne(const lmtest::InstallationTree& tree) {
+    nlohmann::json modules = nlohmann::json::array({{{"moduleName", "LiveModuleFactory"}, {"name", "LiveModuleFactory"},
+                                                     {"version", 0}}});
+    for (const std::string& id : kUpdated) {
+        tree.AddPackage(id, id);
+        modules.push_back({{"disabled", false}, {"moduleName", "Module " + id}, {"name", id}, {"version", 1}});
+    }
+    lmtest::WriteFile(tree.modulesDir + "ModuleInfo", nlohmann::json{{"modules", modules}}.dump());
+}
+
+size_t LoadsOf(const lmtest::InstallationTree& tree, const std::string& id) {
+    return lmtest::Count(tree.Log(), "[LiveModuleFactory] Load module success {id: " + id + ",");
+}
+
+}  // namespace
+
+// Release 1 of three modules runs; the catalogue offers release 2. The host is killed at one point of
+// the update per round: while packages download, between download, check, record and install, in
+// the middle of extracting, after assembling the new release, right after the exchange, after the
+// clean-up. After each kill the next start loads every module whole at release 1 or 2, and the
+// starts after it converge on release 2, recorded as such.
+TEST(CrashRecovery, AKillAtAnyPointOfAnUpdateLeavesEveryModuleAtAWholeReleaseAndTheRecordAgrees) {
+    Deployment d(0);
+    if (!d.server) GTEST_SKIP() << "this build's default catalogue server is not on loopback";
+    std::vector<Entry> entries;
+    for (const std::string& id : kUpdated) {
+        lmtest::PublishModule(d.packages, id, id + "_v2", 256 << 10);
+        entries.emplace_back(id, 2);
+    }
+    d.server->SetManifestText(lmtest::Manifest(entries));
+    // Each point is passed once per package (#N: the N-th pass in a process). Download points pass
+    // in the run that downloads; install points in the next start, which installs what waits.
+    const std::vector<std::string> points = {
+        "<transfer>",  // the host is killed while all three packages are being transferred
+        "download.finished#1", "download.finished#3", "download.accepted#1", "download.accepted#2",
+        "download.accepted#3", "download.recorded#1", "download.recorded#3", "unzip.entry#1", "unzip.entry#2",
+        "unzip.entry#4", "unzip.entry#7", "install.extracted#1", "install.extracted#3", "install.assembled#1",
+        "install.assembled#2", "install.assembled#3", "install.swapped#1", "install.swapped#2", "install.swapped#3",
+        "install.finished#1", "install.finished#3"};
+    for (size_t round = 0; round < points.size(); ++round) {
+        const std::string& point = points[round];
+        SCOPED_TRACE("kill point " + point);
+        lmtest::InstallationTree tree(d.base.path() + "/point" + std::to_string(round));
+        InstallReleaseOne(tree);
+        const std::string output = d.base.path() + "/out" + std::to_string(round) + ".txt";
+        const auto cyclesFinished = [&] { return lmtest::Count(tree.Log(), "[LiveModuleUpdater] Modules update finished"); };
+        int status = 0;
+        bool ended = false;
+        if (point == "<transfer>") {
+            LiveModule::tools::ServerFaults slow;
+            slow.packageChunkDelayMs = 2;
+            d.server->SetFaults(slow);
+            const pid_t host = StartHost(tree, output);
+            ASSERT_TRUE(WaitFor(host, [&] { return d.server->ConcurrentPackages() == 3; }, status, ended) && !ended);
+            Stop(host, SIGKILL);
+            d.server->SetFaults(LiveModule::tools::ServerFaults());
+        } else {
+            // The first run downloads (and is killed there, or stops once its cycle is over); the second
+            // installs what waits, before it loads modules.
+            for (int run = 0; run < 2 && !ended; ++run) {
+                const size_t cycles = cyclesFinished(), starts = Started(output);
+                const pid_t host = StartHost(tree, output, point);
+                const auto passedBy = [&] { return run == 0 ? cyclesFinished() > cycles : Started(output) > starts; };
+                ASSERT_TRUE(WaitFor(host, passedBy, status, ended)) << tree.Log();
+                if (!ended) Stop(host, SIGTERM);
+            }
+            ASSERT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the point was never passed";
+        }
+
+        // The next start loads every module, each whole at release 1 or 2.
+        std::map<std::string, size_t> loadsBefore;
+        for (const std::string& id : kUpdated) loadsBefore[id] = LoadsOf(tree, id);
+        size_t started = Started(output);
+        pid_t host = StartHost(tree, output);
+        ASSERT_TRUE(WaitFor(host, [&] { return Started(output) > started; }, status, ended) && !ended) << tree.Log();
+        for (const std::string& id : kUpdated) {
+            EXPECT_TRUE(tree.Holds(id, id) || tree.Holds(id, id + "_v2")) << id << " is not a whole release";
+            EXPECT_EQ(LoadsOf(tree, id), loadsBefore[id] + 1) << id << " did not load";
+        }
+        // Once its downloads are recorded, the start after it installs what waits: release 2 everywhere.
+        const auto allRecorded = [&] {
+            const auto versions = lmtest::Versions(lmtest::ReadFile(tree.modulesDir + "ModuleInfo"));
+            for (const std::string& id : kUpdated) if (versions.count(id) == 0 || versions.at(id) != 2) return false;
+            return true;
+        };
+        ASSERT_TRUE(WaitFor(host, allRecorded, status, ended) && !ended) << tree.Log();
+        EXPECT_EQ(Stop(host, SIGTERM), 0);
+        started = Started(output);
+        host = StartHost(tree, output);
+        ASSERT_TRUE(WaitFor(host, [&] { return Started(output) > started; }, status, ended) && !ended) << tree.Log();
+        EXPECT_EQ(Stop(host, SIGTERM), 0);
+        for (const std::string& id : kUpdated) EXPECT_TRUE(tree.Holds(id, id + "_v2")) << id;
+        EXPECT_TRUE(allRecorded()) << lmtest::ReadFile(tree.modulesDir + "ModuleInfo");
+        EXPECT_TRUE(std::filesystem::is_empty(tree.modulesDir + "Temp")) << "nothing is left over";
+        for (const std::string& id : kUpdated) {
+            EXPECT_FALSE(lmtest::Exists(tree.modulesDir + id + "/.lm-starting")) << "no crash mark stays";
+        }
     }
 }

@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include "../updater/TestArchives.h"
 #include "HostFrontend.h"
@@ -18,18 +20,19 @@ std::string Text(int number) {
 }
 }  // namespace
 
-std::string Manifest(const std::vector<Entry>& entries, int factoryVersion) {
+std::string Manifest(const std::vector<Entry>& entries, int factoryVersion, const std::string& factoryExt) {
     std::string data;
     if (factoryVersion >= 0) {
         data += R"({"name": "LiveModuleFactory", "orgname": "LiveModuleFactory.zip", "resver": )" + Text(factoryVersion) +
-                R"(, "pfile": "{base}packages/LiveModuleFactory.zip"})";
+                R"(, "pfile": "{base}packages/LiveModuleFactory.zip", "ext": )" + nlohmann::json(factoryExt).dump() + "}";
     }
     for (const Entry& entry : entries) {
         if (!data.empty()) data += ", ";
         data += R"({"name": "Module )" + entry.name + R"(", "orgname": ")" + entry.name + R"(.zip", "resver": )" +
                 Text(entry.version) + R"(, "pfile": "{base}packages/)" + entry.name + R"(.zip", "order": )" +
                 Text(entry.order) + R"(, "require_client_version": )" + Text(entry.required) + R"(, "preinstall": 1)" +
-                (entry.appver.empty() ? "" : R"(, "appver": ")" + entry.appver + "\"") + R"(, "ext": "{}"})";
+                (entry.appver.empty() ? "" : R"(, "appver": ")" + entry.appver + "\"") + R"(, "ext": )" +
+                nlohmann::json(entry.ext).dump() + "}";
     }
     return R"({"error": 0, "data": [)" + data + "]}";
 }
@@ -52,6 +55,38 @@ void PublishModule(const std::string& packagesDir, const std::string& id, const 
     const std::string target = packagesDir + "/" + id + ".zip";
     WriteZip(target + ".new", entries);
     std::filesystem::rename(target + ".new", target);
+}
+
+std::string PackageExt(const std::string& packagePath, const std::string& signingKey) {
+    const std::string bytes = ReadFile(packagePath);
+    unsigned char digest[32];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned char byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+    nlohmann::json ext{{"sha256", hex}, {"size", bytes.size()}};
+    if (!signingKey.empty()) {
+        FILE* file = std::fopen((LMTEST_KEYS_DIR "/" + signingKey + ".key").c_str(), "r");
+        EVP_PKEY* key = file ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
+        if (file) std::fclose(file);
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        unsigned char signature[64];
+        size_t size = sizeof signature;
+        if (!key || EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) != 1 ||
+            EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1) {
+            throw std::runtime_error("cannot sign with " + signingKey);
+        }
+        EVP_MD_CTX_free(context);
+        EVP_PKEY_free(key);
+        std::string text(89, '\0');
+        text.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), signature, static_cast<int>(size)));
+        ext["sig"] = text;
+    }
+    return ext.dump();
+}
+
+void UseHardenedFactory(const InstallationTree& tree) {
+    std::filesystem::copy_file(LMTEST_HARDENED_FACTORY, tree.factoryPath, std::filesystem::copy_options::overwrite_existing);
 }
 
 void PublishFactory(const std::string& packagesDir) {

@@ -21,10 +21,19 @@ struct Entry {
     int order;
     int required;
     std::string appver;
+    std::string ext = "{}";  // the "ext" object's JSON text
 };
 
 // The catalogue answer listing the factory (unless factoryVersion is negative) and the entries.
-std::string Manifest(const std::vector<Entry>& entries, int factoryVersion = 0);
+std::string Manifest(const std::vector<Entry>& entries, int factoryVersion = 0, const std::string& factoryExt = "{}");
+
+// The "ext" text that vouches for the package file: its "sha256" and "size", and its "sig" by the
+// private key tests/keys/<signingKey>.key unless signingKey is empty.
+std::string PackageExt(const std::string& packagePath, const std::string& signingKey = "");
+
+// Replaces the tree's factory library with the one built with the test trust settings (signing key
+// tests/keys/signing.pub, certificate checks against tests/keys/tls.crt).
+void UseHardenedFactory(const InstallationTree& tree);
 
 // A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant`, and
 // `paddingBytes` of incompressible filler (to make a download take a while).

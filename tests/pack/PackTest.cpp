@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
+#include "updater/PackageVerifier.h"
 #include "updater/ZipExtractor.h"
 
 // The built lm-pack run as a separate program over packages laid out from the test tree's real module
@@ -191,13 +192,20 @@ TEST(PackManifest, CreatedThenUpdatedInPlaceKeepingOtherEntries) {
     const ToolRun first = pack({"--version", "1"});
     ASSERT_EQ(first.exitCode, 0) << first.err;
     auto created = nlohmann::ordered_json::parse(ReadFile(manifest));
-    const auto entry = [](const std::string& name, const char* version) {
+    const auto entry = [](const std::string& name, const char* version, const std::string& ext = "{}") {
         return nlohmann::ordered_json{{"name", name}, {"orgname", name + ".zip"}, {"resver", version},
                                       {"pfile", "{base}packages/" + name + ".zip"}, {"disabled", 0}, {"preinstall", 1},
-                                      {"order", "0"}, {"require_client_version", "0"}, {"identify", 0}, {"ext", "{}"}};
+                                      {"order", "0"}, {"require_client_version", "0"}, {"identify", 0}, {"ext", ext}};
     };
-    EXPECT_EQ(created,
-              (nlohmann::ordered_json{{"error", 0}, {"data", {entry("LiveModuleFactory", "0"), entry("hello_service", "1")}}}));
+    // The entry vouches for the zip's bytes: the host's own check accepts the zip with it.
+    const std::string zip = out + "/hello_service.zip";
+    const std::string ext = created["data"][1]["ext"];
+    LiveModule::PackageCheck check;
+    LiveModule::ReadPackageCheck(ext, check);
+    EXPECT_TRUE(check.sha256.size() == 64 && check.size == static_cast<int64_t>(fs::file_size(zip)) &&
+                LiveModule::VerifyPackage(zip, check, "")) << ext;
+    EXPECT_EQ(created, (nlohmann::ordered_json{{"error", 0},
+                                               {"data", {entry("LiveModuleFactory", "0"), entry("hello_service", "1", ext)}}}));
 
     // Hand edits: another module at the end, and settings of this one that no option covers.
     created["data"][1].update({{"ext", R"({"hot_update_enable":1})"}, {"name", "Hello service"}});
@@ -207,11 +215,57 @@ TEST(PackManifest, CreatedThenUpdatedInPlaceKeepingOtherEntries) {
         pack({"--version", "2", "--order", "-3", "--required", "1", "--appver", "30.0.0", "--base", "http://127.0.0.1:18601/"});
     ASSERT_EQ(second.exitCode, 0) << second.err;
     EXPECT_TRUE(Holds(second.out, "updated hello_service.zip version 2")) << second.out;
+    auto ext2 = nlohmann::ordered_json::parse(ext);
+    ext2 = nlohmann::ordered_json{{"hot_update_enable", 1}, {"sha256", ext2["sha256"]}, {"size", ext2["size"]}};
     created["data"][1].update({{"resver", "2"}, {"pfile", "http://127.0.0.1:18601/packages/hello_service.zip"}, {"order", "-3"},
-                               {"require_client_version", "1"}, {"appver", "30.0.0"}});
+                               {"require_client_version", "1"}, {"appver", "30.0.0"}, {"ext", ext2.dump()}});
     EXPECT_EQ(nlohmann::ordered_json::parse(ReadFile(manifest)), created);
     EXPECT_EQ(Tree(temp.path() + "/catalogue", "c"),
               (std::set<std::string>{"c/", "c/manifest.json", "c/packages/", "c/packages/hello_service.zip"}));
+}
+
+TEST(PackSigning, KeysAreMadeOnceAndSignaturesVerifyOnlyWithTheirKey) {
+    TempDir temp;
+    const std::string prefix = temp.path() + "/deploy", manifest = temp.path() + "/m.json", out = temp.path() + "/p";
+    ASSERT_EQ(Pack({"--make-key", prefix}).exitCode, 0);
+    EXPECT_EQ(fs::status(prefix + ".key").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string publicKey = ReadFile(prefix + ".pub");
+    EXPECT_EQ(Pack({"--make-key", prefix}).exitCode, 1) << "an existing key is never replaced";
+    EXPECT_EQ(ReadFile(prefix + ".pub"), publicKey);
+
+    // The key's body as the build option embeds it.
+    const auto keyBody = [](const std::string& pem) {
+        std::string body, line;
+        std::istringstream lines(pem);
+        while (std::getline(lines, line)) if (line.rfind("-----", 0) != 0) body += line;
+        return body;
+    };
+    TempDir other;
+    ASSERT_EQ(Pack({"--make-key", other.path() + "/other"}).exitCode, 0);
+    struct Case {
+        const char* what;
+        std::vector<std::string> flags;
+        bool verifiesWithDeployKey;
+    };
+    for (const Case& c : std::vector<Case>{{"signed with the key", {"--sign-key", prefix + ".key"}, true},
+                                            {"signed with another key", {"--sign-key", other.path() + "/other.key"}, false},
+                                            {"not signed", {}, false}}) {
+        std::vector<std::string> arguments{LMTEST_PACKAGES_DIR "/hello_service", "--out", out, "--manifest", manifest,
+                                           "--version", "3"};
+        arguments.insert(arguments.end(), c.flags.begin(), c.flags.end());
+        const ToolRun run = Pack(arguments);
+        ASSERT_EQ(run.exitCode, 0) << c.what << run.err;
+        LiveModule::PackageCheck check;
+        LiveModule::ReadPackageCheck(nlohmann::json::parse(ReadFile(manifest))["data"][1]["ext"], check);
+        EXPECT_EQ(check.signature.empty(), c.flags.empty()) << c.what << ": a signature only when signing";
+        EXPECT_EQ(LiveModule::VerifyPackage(out + "/hello_service.zip", check, keyBody(publicKey)), c.verifiesWithDeployKey)
+            << c.what;
+        EXPECT_TRUE(LiveModule::VerifyPackage(out + "/hello_service.zip", check, "")) << c.what << ": digest and size";
+    }
+    const ToolRun wrongKey = Pack({LMTEST_PACKAGES_DIR "/hello_service", "--out", out, "--sign-key", prefix + ".pub"});
+    EXPECT_EQ(wrongKey.exitCode, 1);
+    EXPECT_TRUE(Holds(wrongKey.err, "cannot read an Ed25519 private key")) << wrongKey.err;
+    EXPECT_FALSE(Exists(out + "/hello_service.zip")) << "an unsigned zip is not left where a signed one was asked for";
 }
 
 TEST(PackUsage, WrongCommandLinesExitWithUsage) {
@@ -219,7 +273,8 @@ TEST(PackUsage, WrongCommandLinesExitWithUsage) {
              {}, {"a", "b"}, {"a", "--out"}, {"a", "--frobnicate", "1"}, {"a", "--tags", "6_3_1_0,,6_4_1_0"},
              {"a", "--tags", "6_3_1_0,6_3_1_0"}, {"a", "--version", "1"}, {"a", "--manifest", "m.json"},
              {"a", "--manifest", "m.json", "--version", "1.5"},
-             {"a", "--manifest", "m.json", "--version", "1", "--base", "http://x"},
+             {"a", "--manifest", "m.json", "--version", "1", "--base", "http://x"}, {"a", "--make-key", "k"},
+             {"a", "--sign-key"},
              // A static tree needs absolute package URLs and a version, and holds its own manifest.
              {"a", "--tree", "t", "--version", "1"}, {"a", "--tree", "t", "--base", "http://x/"},
              {"a", "--tree", "t", "--base", "http://x/", "--version", "1", "--manifest", "m.json"}}) {

@@ -24,6 +24,8 @@ public:
     static void Queue(LiveModuleUpdater& u, const ModuleRecord& r) { u.QueueDownload(r); }
     static void Merge(LiveModuleUpdater& u, const Records& c) { u.MergeCatalogue(c); }
     static void StartupPass(LiveModuleUpdater& u, const Records& c) { u.StartupPass(c); }
+    static bool Accept(LiveModuleUpdater& u, const ModuleRecord& r) { return u.AcceptPackage(r); }
+    static std::string DownloadPath(LiveModuleUpdater& u, const std::string& name) { return u.DownloadPath(name); }
     static bool SyncUpdateFactory(LiveModuleUpdater& u, const Records& c) { return u.SyncUpdateFactory(c); }
     static std::string CatalogueUrl(LiveModuleUpdater& u, int env) { return u.BuildCatalogueUrl(env), u.catalogueUrl; }
     // Runs the armed update timer's tick now; false when no timer is armed.

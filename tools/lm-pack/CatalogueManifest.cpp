@@ -87,6 +87,26 @@ bool CatalogueManifest::Upsert(const std::string& id, const EntryOptions& entry)
     return true;
 }
 
+void CatalogueManifest::SetPackageFacts(const std::string& id, const PackageFacts& facts) {
+    for (auto& existing : answer["data"]) {
+        if (!existing.is_object() || existing.value("orgname", nlohmann::ordered_json()) != id + ".zip") continue;
+        // "ext" is JSON text inside the entry; what else it holds stays.
+        const auto& ext = existing["ext"];
+        nlohmann::ordered_json object = nlohmann::ordered_json::parse(ext.is_string() ? ext.get<std::string>() : "",
+                                                                      nullptr, false);
+        if (object.is_discarded() || !object.is_object()) object = nlohmann::ordered_json::object();
+        object["sha256"] = facts.sha256;
+        object["size"] = facts.size;
+        if (facts.signature.empty()) {
+            object.erase("sig");
+        } else {
+            object["sig"] = facts.signature;
+        }
+        existing["ext"] = object.dump();
+        return;
+    }
+}
+
 std::string CatalogueManifest::Warning() const {
     for (const auto& entry : answer["data"]) {
         if (entry.is_object() && entry.value("orgname", nlohmann::ordered_json()) == std::string(kFactoryPackage) + ".zip") return "";

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "PackOptions.h"
+#include "PackageSigning.h"
 
 namespace LiveModule::pack {
 
@@ -18,6 +19,10 @@ public:
 
     // Adds the module's entry or updates the first one with the same "orgname". True when added.
     bool Upsert(const std::string& id, const EntryOptions& entry);
+
+    // Writes the package's size, digest and signature into the "ext" object of the module's
+    // entry (a signature left from an earlier signed package goes when this one is not signed).
+    void SetPackageFacts(const std::string& id, const PackageFacts& facts);
 
     // A text for the user when the answer lacks what the host needs; empty otherwise.
     std::string Warning() const;

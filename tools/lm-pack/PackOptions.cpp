@@ -34,10 +34,11 @@ std::vector<std::string> SplitTags(const std::string& text) {
 
 void PrintUsage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: lm-pack FOLDER [--out DIR] [--id ID] [--tags TAG,...]\n"
+                 "usage: lm-pack FOLDER [--out DIR] [--id ID] [--tags TAG,...] [--sign-key FILE]\n"
                  "               [--tree DIR --base URL --version N ...]\n"
                  "               [--manifest FILE --version N [--order N] [--name TEXT] [--required N]\n"
                  "                [--appver V] [--base URL]]\n"
+                 "       lm-pack --make-key PREFIX\n"
                  "Checks the module package FOLDER the way the host will and writes DIR/<id>.zip.\n"
                  "  --out DIR       where the zip goes (default: the current folder; created when missing)\n"
                  "  --id ID         the module id the package must carry (default: FOLDER's name)\n"
@@ -56,6 +57,10 @@ void PrintUsage(std::FILE* to) {
                  "  --tree DIR      publish into a static catalogue tree for any static web server: the zip\n"
                  "                  in DIR/packages/, the entry in DIR/orbit/pcPlugin/getPlugins (the path the\n"
                  "                  host's query asks for); needs --base (the URL DIR is served at) and --version\n"
+                 "  --sign-key FILE sign the zip with this Ed25519 private key (PEM); the signature goes\n"
+                 "                  into the entry's \"ext\" as \"sig\", beside \"sha256\" and \"size\"\n"
+                 "  --make-key P    write a new key pair P.key (private, keep it offline) and P.pub (for\n"
+                 "                  the build option LIVEMODULE_PACKAGE_PUBLIC_KEY_FILE), then stop\n"
                  "An existing entry keeps the values not given. Exit status 0 when the zip was written,\n"
                  "1 when the package was refused or could not be written, 64 for a wrong command line.\n");
 }
@@ -93,6 +98,12 @@ std::string ParseOptions(int argc, char** argv, PackOptions& options) {
         } else if (flag == "--tree") {
             if (value.empty()) return "--tree needs a folder";
             options.tree = value;
+        } else if (flag == "--sign-key") {
+            if (value.empty()) return "--sign-key needs a file";
+            options.signKey = value;
+        } else if (flag == "--make-key") {
+            if (value.empty()) return "--make-key needs a file name prefix";
+            options.makeKey = value;
         } else if (flag == "--manifest") {
             if (value.empty()) return "--manifest needs a file";
             options.manifest = value;
@@ -126,6 +137,7 @@ std::string ParseOptions(int argc, char** argv, PackOptions& options) {
             return "unknown option " + flag;
         }
     }
+    if (!options.makeKey.empty()) return folders.empty() ? "" : "--make-key takes no FOLDER";
     if (folders.size() != 1) return folders.empty() ? "no package FOLDER given" : "more than one FOLDER given";
     options.folder = folders.front();
     if (!options.tree.empty()) {

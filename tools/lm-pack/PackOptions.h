@@ -24,6 +24,8 @@ struct PackOptions {
     std::string manifest;  // empty: no catalogue entry
     std::string tree;      // a static catalogue tree to publish into (CatalogueTree.h); empty: none
     EntryOptions entry;
+    std::string signKey;  // private key file; empty: packages are not signed
+    std::string makeKey;  // key pair prefix: make a key pair and nothing else
     bool help = false;
 };
 

@@ -13,6 +13,7 @@
 #include "LibraryProbe.h"
 #include "PackOptions.h"
 #include "PackageLayout.h"
+#include "PackageSigning.h"
 #include "PackageTree.h"
 #include "PackageZip.h"
 
@@ -81,6 +82,17 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    if (!options.makeKey.empty()) {
+        std::string error;
+        if (!MakeKeyPair(options.makeKey, error)) {
+            std::fprintf(stderr, "lm-pack: %s\n", error.c_str());
+            return kRefused;
+        }
+        std::printf("lm-pack: wrote %s.key (private: keep it off the build machines) and %s.pub\n",
+                    options.makeKey.c_str(), options.makeKey.c_str());
+        return 0;
+    }
+
     UseCatalogueTree(options);
     Findings findings;
     PackagePlan plan;
@@ -130,8 +142,17 @@ int main(int argc, char** argv) {
     std::printf("lm-pack: wrote %s (%zu entries under %s/, %ju bytes)\n", zipPath.c_str(), summary.entries, plan.id.c_str(),
                 summary.bytes);
 
+    // Described after writing: the catalogue entry vouches for exactly these bytes.
+    PackageFacts facts;
+    if (!DescribePackage(zipPath, options.signKey, facts, error)) {
+        std::fprintf(stderr, "lm-pack: %s: %s; the zip is removed\n", plan.id.c_str(), error.c_str());
+        fs::remove(zipPath, created);
+        return kRefused;
+    }
+    std::printf("lm-pack: sha256 %s%s\n", facts.sha256.c_str(), facts.signature.empty() ? "" : ", signed");
     if (!options.manifest.empty()) {
-        if (!manifest.Save(error)) {
+        manifest.SetPackageFacts(plan.id, facts);
+        if (!manifest.Render(error) || !manifest.Save(error)) {
             std::fprintf(stderr, "lm-pack: %s: the zip was written but the manifest was not: %s\n", plan.id.c_str(), error.c_str());
             return kRefused;
         }

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include "platform/posix/WriteAll.h"
@@ -126,6 +129,32 @@ bool RemoveFile(const std::string& path) {
 
 bool RemoveEmptyDirectory(const std::string& path) {
     return rmdir(path.c_str()) == 0;
+}
+
+bool MovePath(const std::string& from, const std::string& to) {
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool ExchangePaths(const std::string& first, const std::string& second) {
+    return renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+bool ClearPermissionBits(const std::string& path, unsigned bits) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return false;
+    if (S_ISLNK(info.st_mode)) return true;
+    const mode_t wanted = info.st_mode & 07777 & ~static_cast<mode_t>(bits);
+    return wanted == (info.st_mode & 07777) || fchmodat(AT_FDCWD, path.c_str(), wanted, 0) == 0;
+}
+
+unsigned ProcessUmask() {
+    // umask() can only be read by setting it, which races with files other threads create.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) return static_cast<unsigned>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
+    }
+    return 022;
 }
 
 }  // namespace LiveModule::platform
