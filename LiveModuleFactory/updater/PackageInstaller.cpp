@@ -20,7 +20,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 }  // namespace
 
 bool LiveModuleUpdater::InstallModule(const std::string& name) {
-    if (modulesDir.empty() || !IsPlainModuleName(name)) return false;
+    if (modulesDir.empty() || !IsModuleFolderName(name)) return false;
     const std::string package = stagingDir + name + ".zip";
     const std::string extracted = stagingDir + name;
     std::string target = modulesDir + name;
@@ -81,7 +81,7 @@ void LiveModuleUpdater::CleanStagingDir() {
 
 void LiveModuleUpdater::RemoveModule(const std::string& name) {
     RemoveLocal(name);
-    if (!modulesDir.empty() && IsPlainModuleName(name)) DeleteDir(modulesDir + name);
+    if (!modulesDir.empty() && IsModuleFolderName(name)) DeleteDir(modulesDir + name);
 }
 
 void LiveModuleUpdater::ReinstallModule(const std::string& name) {
@@ -95,7 +95,7 @@ void LiveModuleUpdater::ReinstallModule(const std::string& name) {
 }
 
 void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::string& name) {
-    if (folder.empty() || name.empty() || modulesDir.empty() || !IsPlainModuleName(name)) return;
+    if (folder.empty() || name.empty() || modulesDir.empty() || !IsModuleFolderName(name)) return;
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
     CreateDirIfMissing(webPlugins);
     if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
