@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../updater/TestArchives.h"
 #include "LiveModule/LiveModule.h"
 #include "TestSupport.h"
 
@@ -26,10 +27,11 @@ struct Entry {
 // The catalogue answer listing the factory (unless factoryVersion is negative) and the entries.
 std::string Manifest(const std::vector<Entry>& entries, int factoryVersion = 0);
 
-// A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant`, and
-// `paddingBytes` of incompressible filler (to make a download take a while).
+// A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant` (its
+// entry damaged as `damage` says), and `paddingBytes` of incompressible filler (to make a download
+// take a while).
 void PublishModule(const std::string& packagesDir, const std::string& id, const std::string& variant,
-                   size_t paddingBytes = 0);
+                   size_t paddingBytes = 0, Damage damage = Damage::None);
 
 // A factory package LiveModuleFactory.zip with a copy of the built factory library.
 void PublishFactory(const std::string& packagesDir);
@@ -41,7 +43,8 @@ std::map<std::string, int> Versions(const std::string& moduleInfo);
 // A tree, a packages folder and the catalogue server of one environment.
 class Deployment {
 public:
-    explicit Deployment(int env);
+    // The installation root is `rootPath` under a fresh folder.
+    explicit Deployment(int env, const std::string& rootPath = "root");
     const int env;
     TempDir base;
     InstallationTree tree;
