@@ -42,7 +42,7 @@ void AppendUtf8(long codePoint, std::string& out) {
 // A number's text as a double whatever the process locale says a decimal point is.
 double ToDouble(const char* text) {
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-    return strtod_l(text, nullptr, cLocale);
+    return cLocale ? strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
 }
 
 // One pass over the text; the first error stops it. Runs on one thread, holds nothing after it.

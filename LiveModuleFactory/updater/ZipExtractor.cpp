@@ -173,7 +173,7 @@ bool WriteEntryFile(unzFile archive, const unz_file_info64& info, const std::str
 
 // Where the entries of one archive go, and which of them are let in.
 struct Extraction {
-    std::string archive;    // native path, for log lines
+    std::string archive;    // native path
     std::string base;       // the destination, ending with "/"
     const char* password;   // null for none
     // When set, only entries under this first level are extracted; the others are skipped.
