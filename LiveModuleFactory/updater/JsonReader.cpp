@@ -129,7 +129,7 @@ private:
                 AppendUtf8(pendingEscape, out);
                 return true;
             }
-            if (InRange(c, 0, 0x1f)) return false;
+            if (static_cast<unsigned char>(c) < 0x20) return false;  // control bytes must be escaped
             if (c != '\\') {
                 AppendUtf8(pendingEscape, out);
                 pendingEscape = -1;
