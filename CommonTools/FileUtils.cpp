@@ -15,6 +15,12 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory + "/" + name;
 }
 
+// The path without trailing "/": with one, the system resolves a final link instead of naming it.
+std::string WithoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
 bool IsDotEntry(const std::string& name) {
     return name == "." || name == "..";
 }
@@ -47,11 +53,24 @@ void CreateDirIfMissing(const std::string& path) {
     if (!path.empty() && !PathExists(path)) CreateDir(path);
 }
 
+bool CreateDirTree(const std::string& path) {
+    if (path.empty()) return false;
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        platform::MakeDirectory(path.substr(0, slash));
+    }
+    platform::MakeDirectory(path);
+    return platform::IsDirectory(path);
+}
+
 bool PathExists(const std::string& path) {
     return platform::Exists(path);
 }
 
 bool CopyDir(const std::string& src, const std::string& dst, bool overwrite) {
+    // A link where the destination folder belongs would take the copy elsewhere: with overwrite it
+    // gives way to a real folder, without it the folder cannot be made.
+    const std::string folder = WithoutTrailingSlash(dst);
+    if (platform::IsLink(folder) && (!overwrite || !platform::RemoveFile(folder))) return false;
     if (!platform::Exists(dst) && !platform::MakeDirectory(dst)) return false;
     std::vector<platform::DirEntry> entries;
     if (!platform::ListDirectory(src, entries)) return false;
@@ -67,18 +86,22 @@ bool CopyDir(const std::string& src, const std::string& dst, bool overwrite) {
 }
 
 bool DeleteDir(const std::string& path) {
-    if (!platform::Exists(path)) return true;
+    const std::string folder = WithoutTrailingSlash(path);
+    // A link is removed itself, also at the top: its target belongs to someone else.
+    if (platform::IsLink(folder)) return platform::RemoveFile(folder);
+    if (!platform::Exists(folder)) return true;
     std::vector<platform::DirEntry> entries;
-    if (!platform::ListDirectory(path, entries)) return false;
+    if (!platform::ListDirectory(folder, entries, platform::AtLink::Refuse)) return false;
     bool ok = true;
     for (const platform::DirEntry& entry : entries) {
         if (!entry.isDirectory) {
-            ok = platform::RemoveFile(Join(path, entry.name)) && ok;
+            // unlink needs no write bit on the file itself, so read-only files go too.
+            ok = platform::RemoveFile(Join(folder, entry.name)) && ok;
         } else if (!IsDotEntry(entry.name)) {
-            ok = DeleteDir(Join(path, entry.name)) && ok;
+            ok = DeleteDir(Join(folder, entry.name)) && ok;
         }
     }
-    return platform::RemoveEmptyDirectory(path) && ok;
+    return platform::RemoveEmptyDirectory(folder) && ok;
 }
 
 std::string GetFileProductVersion(const std::string& path) {

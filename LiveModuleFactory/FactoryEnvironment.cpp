@@ -34,7 +34,8 @@ FactoryDirectories DetectDirectories(const std::string& libraryPath, const std::
     const std::string root = s;
     if (!Cut(s)) return dirs;
     size_t k = s.rfind('/');
-    if (k == std::string::npos) return dirs;
+    // Without a data folder there is no place for it: "/Temp" would be made at the top of the system.
+    if (k == std::string::npos || localAppData.empty()) return dirs;
     dirs.tempDir = localAppData + "/Temp" + root.substr(k) + "/";
     return dirs;
 }

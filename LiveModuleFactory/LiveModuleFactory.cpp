@@ -73,7 +73,8 @@ void LiveModuleFactory::DetectDirectories() {
     tempDir = dirs.tempDir;
     CreateDirIfMissing(configDir);
     CreateDirIfMissing(logDir);
-    CreateDirIfMissing(tempDir);
+    // The folder above it is always there on Windows; on a fresh account here it may not be yet.
+    if (!tempDir.empty()) CreateDirTree(tempDir);
 }
 
 void LiveModuleFactory::DetectHostVersion() {

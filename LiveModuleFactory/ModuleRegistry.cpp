@@ -22,11 +22,15 @@ std::optional<std::string> g_logDirUtf8;
 std::optional<std::string> g_tempDirUtf8;
 std::optional<std::string> g_qtVersion;
 
-const char* CachedDirectory(std::optional<std::string>& cache, const std::string& dir) {
+const char* CachedDirectory(std::optional<std::string>& cache, const std::string& dir, bool withParents = false) {
     if (dir.empty()) return "";
     if (!cache) {
         cache = AnsiToUtf8(dir);
-        CreateDirIfMissing(dir);
+        if (withParents) {
+            CreateDirTree(dir);
+        } else {
+            CreateDirIfMissing(dir);
+        }
     }
     return cache->c_str();
 }
@@ -75,7 +79,8 @@ const char* LiveModuleFactory::GetLogDir() {
 }
 
 const char* LiveModuleFactory::GetTempDir() {
-    return CachedDirectory(g_tempDirUtf8, tempDir);
+    // The temporary folder's parents may be missing on a fresh account (see DetectDirectories).
+    return CachedDirectory(g_tempDirUtf8, tempDir, true);
 }
 
 bool LiveModuleFactory::IsHostVersionAtMost(const char* version) {
@@ -109,8 +114,11 @@ void LiveModuleFactory::BroadcastMessage(intptr_t message, ILiveModule* sender) 
 }
 
 void LiveModuleFactory::OnModuleInstalled(std::string name) {
-    // A running module is not replaced; its package waits for the next start.
-    if (FindEntryById(name) != modules.end()) return;
+    // A running module is not replaced; its package waits for the next start. Entries are known by
+    // their folder name, which a module's own id need not match.
+    for (const LoadedModule& entry : modules) {
+        if (entry.id == name) return;
+    }
     ModuleRecord record;
     record.name = name;
     if (!updater->IsModuleEnabled(record) || !record.preinstall) return;

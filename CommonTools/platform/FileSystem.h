@@ -25,11 +25,15 @@ bool IsDirectory(const std::string& path);
 // True when `path` itself is a symbolic link, whatever it points at.
 bool IsLink(const std::string& path);
 
+// What ListDirectory does when `path` itself is a link.
+enum class AtLink { Follow, Refuse };
+
 // The entries of a directory, "." and ".." included, in the order the file system gives them.
-bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries);
+bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries, AtLink atLink = AtLink::Follow);
 
 // Copies one file's content, permission bits and modification time. With `failIfExists` an
-// existing destination makes it fail; otherwise the destination is replaced.
+// existing destination makes it fail; otherwise the destination is replaced. A destination that is
+// a link (symbolic or hard) is replaced by a file of its own, so nothing is written through it.
 bool CopySingleFile(const std::string& from, const std::string& to, bool failIfExists);
 
 // Removes one file; a link is removed itself, never its target.

@@ -12,6 +12,7 @@ enum class Codeset {
     Ansi,   // the system's narrow encoding for paths and most internal text
     Utf8,
     Cp936,  // Chinese Simplified, whatever the system's settings
+    Utf16Le,
 };
 
 // What a conversion does with input it cannot carry over.

@@ -6,6 +6,7 @@
 #include "LogBridge.h"
 #include "updater/JsonNumbers.h"
 #include "updater/PackageCheck.h"
+#include "updater/JsonReader.h"
 
 namespace LiveModule {
 
@@ -90,11 +91,11 @@ bool ReadEntry(const Json& entry, ModuleRecord& record) {
 }  // namespace
 
 int ParseEnvelope(const std::string& text, Json& object) {
-    Json parsed = Json::parse(text, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) return -1;
-    const Json* error = Member(parsed, "error");
+    std::optional<Json> parsed = ReadJson(text);
+    if (!parsed || !parsed->is_object()) return -1;
+    const Json* error = Member(*parsed, "error");
     if (!error || !error->is_number() || JsonNumberToInt32(*error) != 0) return -1;
-    object = std::move(parsed);
+    object = std::move(*parsed);
     return 0;
 }
 
@@ -118,9 +119,10 @@ bool ParseCatalogue(const std::string& text, std::list<ModuleRecord>& out) {
 
 void ParseExt(const std::string& ext, ModuleRecord& record) {
     if (ext.empty()) return;
-    ReadPackageCheck(ext, record.package);
-    const Json object = Json::parse(ext, nullptr, false);
-    if (object.is_discarded() || !object.is_object()) return;
+    const std::optional<Json> parsed = ReadJson(ext);
+    if (!parsed || !parsed->is_object()) return;
+    const Json& object = *parsed;
+    ReadPackageCheck(object, record.package);
     if (const Json* hot = Member(object, "hot_update_enable")) record.hotUpdateEnabled = IsOneWhenNumber(hot);
     if (const Json* tips = Member(object, "update_tips"); tips && tips->is_string()) {
         record.updateTips = tips->get<std::string>();

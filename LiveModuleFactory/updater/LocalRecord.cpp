@@ -64,7 +64,7 @@ bool LiveModuleUpdater::IsInstalled(const std::string& name) {
 bool LiveModuleUpdater::IsModuleEnabled(ModuleRecord& record) {
     if (FindLocal(record)) return !record.disabled;
     // An unrecorded module is not installed: its folder goes, and a fresh download replaces it.
-    if (!modulesDir.empty() && IsPlainModuleName(record.name)) DeleteDir(modulesDir + record.name);
+    if (!modulesDir.empty() && IsModuleFolderName(record.name)) DeleteDir(modulesDir + record.name);
     return false;
 }
 

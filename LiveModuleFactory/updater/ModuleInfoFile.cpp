@@ -4,6 +4,7 @@
 
 #include "updater/CompactJson.h"
 #include "updater/JsonNumbers.h"
+#include "updater/JsonReader.h"
 
 namespace LiveModule {
 
@@ -30,8 +31,10 @@ ModuleRecord RecordOf(const nlohmann::json& element) {
 }  // namespace
 
 bool ParseModuleInfo(const std::string& text, ModuleRecord& factoryRecord, std::list<ModuleRecord>& modules) {
-    const nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
-    if (root.is_discarded() || !root.is_object()) return false;
+    // Read as json11 reads: names are kept as the bytes they were written with, UTF-8 or not.
+    const std::optional<nlohmann::json> parsed = ReadJson(text);
+    if (!parsed || !parsed->is_object()) return false;
+    const nlohmann::json& root = *parsed;
     const auto elements = root.find("modules");
     if (elements == root.end() || !elements->is_array()) return true;
     for (const nlohmann::json& element : *elements) {

@@ -29,10 +29,23 @@ struct ModuleRecord {
 // The factory's own record and package are known by this name.
 constexpr const char* kFactoryModuleName = "LiveModuleFactory";
 
-// A name that is one folder level: not empty, not "." or "..", without "/" or "\". The updater's
-// folder operations refuse any other name, so no record can reach outside the modules folder.
+// Folders and files of the modules folder itself, which no package may take the place of.
+inline bool IsReservedTreeName(const std::string& name) {
+    return name == "Temp" || name == "WebPlugins" || name == "MainProgramDeps" || name == "ModuleInfo";
+}
+
+// A name that is one folder level: not empty, not "." or "..", without "/" or "\", and not one of
+// the tree's own names. The updater refuses any other name, so no record can reach outside the
+// modules folder or into the tree's own folders. The factory's name passes: it has its own entry.
 inline bool IsPlainModuleName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos &&
+           !IsReservedTreeName(name);
+}
+
+// A name whose folder a module package may fill, replace or remove: a plain name, but never the
+// factory's own folder.
+inline bool IsModuleFolderName(const std::string& name) {
+    return IsPlainModuleName(name) && name != kFactoryModuleName;
 }
 
 }  // namespace LiveModule

@@ -1,9 +1,8 @@
 #include "updater/PackageCheck.h"
 
 #include <cctype>
+#include <cmath>
 #include <limits>
-
-#include <nlohmann/json.hpp>
 
 namespace LiveModule {
 
@@ -19,10 +18,8 @@ bool IsHexDigest(const std::string& text) {
 
 }  // namespace
 
-void ReadPackageCheck(const std::string& ext, PackageCheck& check) {
-    using Json = nlohmann::json;
-    const Json object = Json::parse(ext, nullptr, false);
-    if (object.is_discarded() || !object.is_object()) return;
+void ReadPackageCheck(const nlohmann::json& object, PackageCheck& check) {
+    if (!object.is_object()) return;
     // A check that was meant but cannot be read must not be skipped: it fails every package.
     if (const auto sha = object.find("sha256"); sha != object.end()) {
         if (sha->is_string() && IsHexDigest(sha->get<std::string>())) {
@@ -33,11 +30,15 @@ void ReadPackageCheck(const std::string& ext, PackageCheck& check) {
         }
     }
     if (const auto size = object.find("size"); size != object.end()) {
-        const bool fits = size->is_number_unsigned()
-                              ? size->get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-                              : size->is_number_integer() && size->get<int64_t>() >= 0;
+        // The catalogue's reader makes integers of ten or more characters doubles: a whole one
+        // within 2^53 is still an exact byte count.
+        const bool whole = size->is_number_float() && std::trunc(size->get<double>()) == size->get<double>() &&
+                           size->get<double>() >= 0 && size->get<double>() <= 9007199254740992.0;
+        const bool fits = whole || (size->is_number_unsigned()
+                                        ? size->get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                                        : size->is_number_integer() && size->get<int64_t>() >= 0);
         if (fits) {
-            check.size = size->get<int64_t>();
+            check.size = whole ? static_cast<int64_t>(size->get<double>()) : size->get<int64_t>();
         } else {
             check.malformed = true;
         }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 // What a catalogue entry says about its package's bytes, from its "ext" object: "sha256" (64 hex
 // digits), "size" (bytes) and "sig" (base64 Ed25519 signature of the whole package).
 namespace LiveModule {
@@ -14,7 +16,7 @@ struct PackageCheck {
     bool malformed = false; // a key was present with a value of the wrong form: no package passes
 };
 
-// Reads the three keys from the "ext" text; text that is not a JSON object leaves `check` as it is.
-void ReadPackageCheck(const std::string& ext, PackageCheck& check);
+// Reads the three keys from the parsed "ext" object; anything but an object leaves `check` as it is.
+void ReadPackageCheck(const nlohmann::json& ext, PackageCheck& check);
 
 }  // namespace LiveModule

@@ -22,7 +22,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 }  // namespace
 
 bool LiveModuleUpdater::InstallModule(const std::string& name) {
-    if (modulesDir.empty() || !IsPlainModuleName(name)) return false;
+    if (modulesDir.empty() || !IsModuleFolderName(name)) return false;
     const std::string package = stagingDir + name + ".zip";
     if (!PathExists(package)) return false;
     LM_LOG(kLogInfo, "[LiveModuleUpdater] Start install module {name: %s}", name.c_str());
@@ -99,7 +99,7 @@ void LiveModuleUpdater::CleanStagingDir() {
 
 void LiveModuleUpdater::RemoveModule(const std::string& name) {
     RemoveLocal(name);
-    if (!modulesDir.empty() && IsPlainModuleName(name)) DeleteDir(modulesDir + name);
+    if (!modulesDir.empty() && IsModuleFolderName(name)) DeleteDir(modulesDir + name);
 }
 
 void LiveModuleUpdater::ReinstallModule(const std::string& name) {
@@ -113,7 +113,7 @@ void LiveModuleUpdater::ReinstallModule(const std::string& name) {
 }
 
 void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::string& name) {
-    if (folder.empty() || name.empty() || modulesDir.empty() || !IsPlainModuleName(name)) return;
+    if (folder.empty() || name.empty() || modulesDir.empty() || !IsModuleFolderName(name)) return;
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
     CreateDirIfMissing(webPlugins);
     if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);

@@ -1,6 +1,7 @@
 #include "updater/ZipExtractor.h"
 
 #include <unzip.h>
+#include <zlib.h>
 
 #include <ctime>
 #include <memory>
@@ -8,7 +9,8 @@
 #include <vector>
 
 #include "KillPoint.h"
-#include "TextConversion.h"
+#include "FileUtils.h"
+#include "LogBridge.h"
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
@@ -41,15 +43,6 @@ std::optional<std::string> NativePath(const std::wstring& wide) {
 // could lead an entry outside it.
 bool IsRealDirectory(const std::string& path) {
     return platform::IsDirectory(path) && !platform::IsLink(path);
-}
-
-// Creates `folder` (ending with "/") level by level. The levels above the destination may be
-// links (a temporary folder often is); only the result has to be a directory.
-bool CreateFolderLevels(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-        platform::MakeDirectory(folder.substr(0, slash));
-    }
-    return platform::IsDirectory(folder);
 }
 
 // Creates base + the first `count` levels; each must end up a real directory.
@@ -135,9 +128,11 @@ void ApplyExtendedTimestamp(const std::string& extra, EntryTimes& times) {
     }
 }
 
-// Writes the open entry's data to `path`, then its permissions and times. The CRC is checked when
-// the entry is closed, so a damaged entry fails only after all of its data was read.
-bool WriteEntryFile(unzFile archive, const std::string& path, const EntryAttributes& attributes, EntryTimes times) {
+// Writes the open entry's data to `path`, then its permissions and times. The data must come to the
+// declared size and CRC: minizip checks the CRC only once every declared byte was read, so data
+// that ends early would otherwise pass as a shorter, damaged file.
+bool WriteEntryFile(unzFile archive, const unz_file_info64& info, const std::string& path,
+                    const EntryAttributes& attributes, EntryTimes times) {
     std::string localExtra;
     const int localExtraSize = unzGetLocalExtrafield(archive, nullptr, 0);
     if (localExtraSize > 0) {
@@ -151,11 +146,17 @@ bool WriteEntryFile(unzFile archive, const std::string& path, const EntryAttribu
     const bool created = file.CreateReplacing(path);
     bool ok = created;
     std::vector<char> chunk(kChunkSize);
+    ZPOS64_T size = 0;
+    uLong crc = crc32(0, nullptr, 0);
     while (ok) {
         const int got = unzReadCurrentFile(archive, chunk.data(), kChunkSize);
         if (got == 0) break;
         ok = got > 0 && file.Write(chunk.data(), static_cast<std::size_t>(got));
+        if (!ok) break;
+        size += static_cast<ZPOS64_T>(got);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(got));
     }
+    ok = ok && size == info.uncompressed_size && crc == info.crc;
     ok = unzCloseCurrentFile(archive) == UNZ_OK && ok;
     if (ok) {
         // Permissions and times are best effort: some file systems keep neither.
@@ -173,8 +174,18 @@ bool WriteEntryFile(unzFile archive, const std::string& path, const EntryAttribu
     return ok;
 }
 
-// Extracts the archive's current entry under `base` (which ends with "/").
-bool ExtractEntry(unzFile archive, const std::string& base, const char* password) {
+// Where the entries of one archive go, and which of them are let in.
+struct Extraction {
+    std::string archive;    // native path
+    std::string base;       // the destination, ending with "/"
+    const char* password;   // null for none
+    // When set, only entries under this first level are extracted; the others are skipped.
+    std::optional<std::string> topFolder;
+};
+
+// Extracts the archive's current entry under the base folder.
+bool ExtractEntry(unzFile archive, const Extraction& extraction) {
+    const std::string& base = extraction.base;
     unz_file_info64 info{};
     if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
     std::string storedName(info.size_filename + 1, '\0');
@@ -201,16 +212,42 @@ bool ExtractEntry(unzFile archive, const std::string& base, const char* password
 
     // Writers mark folders by the attribute or by a final separator; either makes a folder here.
     const bool directory = attributes.directory || mapped.empty() || mapped.back() == L'/' || mapped.back() == L'\\';
+    if (extraction.topFolder && !levels.empty() &&
+        (levels.front() != *extraction.topFolder || (levels.size() == 1 && !directory))) {
+        // A package only ever fills its own folder: anything beside it (say, another package's zip
+        // in the staging folder) is left out.
+        LM_LOG(kLogError, "[LiveModuleUpdater] Skip package entry outside its folder {path: %s, entry: %s}",
+               extraction.archive.c_str(), storedName.c_str());
+        return true;
+    }
     if (directory) return CreateEntryLevels(base, levels, levels.size());
     if (levels.empty() || !CreateEntryLevels(base, levels, levels.size() - 1)) return false;
 
     std::string path = base;
     for (std::size_t i = 0; i < levels.size(); ++i) path += (i == 0 ? "" : "/") + levels[i];
-    if (unzOpenCurrentFilePassword(archive, password) != UNZ_OK) return false;
+    if (unzOpenCurrentFilePassword(archive, extraction.password) != UNZ_OK) return false;
     EntryTimes times;
     times.modification = times.access = LocalDosTime(info.tmu_date);
     ApplyExtendedTimestamp(centralExtra, times);
-    return WriteEntryFile(archive, path, attributes, times);
+    return WriteEntryFile(archive, info, path, attributes, times);
+}
+
+bool ExtractArchive(Extraction& extraction) {
+    std::string& base = extraction.base;
+    if (base.empty() || extraction.archive.empty() || !platform::Exists(extraction.archive)) return false;
+    if (base.back() != '/') base += '/';
+    if (!platform::IsDirectory(base) && !CreateDirTree(base)) return false;
+
+    const Archive zip(unzOpen64(extraction.archive.c_str()));
+    if (!zip) return false;
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) return false;
+    for (ZPOS64_T entry = 0; entry < global.number_entry; ++entry) {
+        if (entry > 0 && unzGoToNextFile(zip.get()) != UNZ_OK) return false;
+        if (!ExtractEntry(zip.get(), extraction)) return false;
+        LM_KILL_POINT("unzip.entry");
+    }
+    return true;
 }
 
 }  // namespace
@@ -219,27 +256,20 @@ bool Unzip(const std::wstring& archive, const std::wstring& destination, const s
     if (destination.empty() || archive.empty()) return false;
     const auto archivePath = NativePath(archive);
     const auto destinationPath = NativePath(destination);
-    if (!archivePath || !destinationPath || destinationPath->empty() || !platform::Exists(*archivePath)) return false;
-
-    std::string base = *destinationPath;
-    if (base.back() != '/') base += '/';
-    if (!platform::IsDirectory(base) && !CreateFolderLevels(base)) return false;
-
-    const Archive zip(unzOpen64(archivePath->c_str()));
-    if (!zip) return false;
-    unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zip.get(), &global) != UNZ_OK) return false;
-    const char* const secret = password.empty() ? nullptr : password.c_str();
-    for (ZPOS64_T entry = 0; entry < global.number_entry; ++entry) {
-        if (entry > 0 && unzGoToNextFile(zip.get()) != UNZ_OK) return false;
-        if (!ExtractEntry(zip.get(), base, secret)) return false;
-        LM_KILL_POINT("unzip.entry");
-    }
-    return true;
+    if (!archivePath || !destinationPath) return false;
+    Extraction extraction{*archivePath, *destinationPath, password.empty() ? nullptr : password.c_str(), std::nullopt};
+    return ExtractArchive(extraction);
 }
 
 bool UnzipPackage(const std::string& archive, const std::string& destination) {
-    return Unzip(ChsToWide(archive), ChsToWide(destination), std::string());
+    // Paths are native text already: no conversion, so every name the file system takes works.
+    std::string topFolder = archive.substr(archive.rfind('/') + 1);
+    const std::string extension = ".zip";
+    if (topFolder.size() > extension.size() && topFolder.compare(topFolder.size() - extension.size(), extension.size(), extension) == 0) {
+        topFolder.erase(topFolder.size() - extension.size());
+    }
+    Extraction extraction{archive, destination, nullptr, topFolder};
+    return ExtractArchive(extraction);
 }
 
 }  // namespace LiveModule

@@ -125,6 +125,67 @@ TEST(AnsiConversion, FollowsTheProcessLocaleAndCountsPlainCAsUtf8) {
     EXPECT_EQ(UrlEncodeUtf8("\xCD\xF8 a"), "%E7%BD%91+a");
 }
 
+TEST(AnsiConversion, SequencesBeyondU10FFFFBecomeOneReplacementPerByte) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    for (const auto& [bytes, replaced] : std::vector<std::pair<std::string, std::size_t>>{
+             {"\xF4\x90\x80\x80", 4}, {"\xF7\xBF\xBF\xBF", 4}, {"\xF8\x88\x80\x80\x80", 5},
+             {"\xFC\x84\x80\x80\x80\x80", 6}}) {
+        std::string expected = "a";
+        for (std::size_t i = 0; i < replaced; ++i) expected += fffd;
+        EXPECT_EQ(AnsiToUtf8("a" + bytes), expected);
+        EXPECT_EQ(Utf8ToAnsi("a" + bytes), expected);
+        EXPECT_EQ(AnsiToWide(bytes), std::wstring(replaced, L'\uFFFD'));
+    }
+    EXPECT_EQ(AnsiToUtf8("\xF4\x8F\xBF\xBF"), "\xF4\x8F\xBF\xBF") << "U+10FFFF itself is a character";
+    EXPECT_EQ(UrlEncodeUtf8("\xF4\x90\x80\x80"), "%EF%BF%BD%EF%BF%BD%EF%BF%BD%EF%BF%BD");
+}
+
+TEST(FileUtils, NothingIsDeletedOrWrittenThroughALinkAndReadOnlyFilesGo) {
+    lmtest::TempDir dir;
+    const std::string d = dir.path() + "/";
+    WriteFile(d + "work/lib.so", "author's"), WriteFile(d + "work/sub/notes", "n"), WriteFile(d + "file", "outside");
+    const auto untouched = [&] {
+        return ReadFile(d + "work/lib.so") == "author's" && ReadFile(d + "work/sub/notes") == "n" &&
+               ReadFile(d + "file") == "outside";
+    };
+    // A module folder that is a link: deleting removes the link alone, with or without a final "/".
+    for (const auto& [link, target] : std::vector<std::pair<std::string, std::string>>{
+             {"linked", "work"}, {"slashed", "work"}, {"dangling", "none"}}) {
+        fs::create_directory_symlink(d + target, d + link);
+        EXPECT_TRUE(DeleteDir(d + link + (link == "slashed" ? "/" : ""))) << link;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(d + link))) << link;
+        EXPECT_TRUE(untouched()) << link;
+    }
+    // Copying over links in the destination (to a file, a second name of a file, to a folder) replaces them.
+    WriteFile(d + "src/lib.so", "package"), WriteFile(d + "src/notes", "p"), WriteFile(d + "src/sub/notes", "p");
+    fs::create_directories(d + "dst");
+    fs::create_symlink(d + "work/lib.so", d + "dst/lib.so");
+    fs::create_hard_link(d + "file", d + "dst/notes");
+    fs::create_directory_symlink(d + "work/sub", d + "dst/sub");
+    EXPECT_FALSE(CopyDir(d + "src", d + "dst", false)) << "without overwrite the links stay in the way";
+    EXPECT_TRUE(untouched());
+    EXPECT_TRUE(CopyDir(d + "src", d + "dst", true));
+    EXPECT_TRUE(untouched());
+    EXPECT_EQ(ReadFile(d + "dst/lib.so") + ReadFile(d + "dst/notes") + ReadFile(d + "dst/sub/notes"), "packagepp");
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(d + "dst/lib.so")) || fs::is_symlink(fs::symlink_status(d + "dst/sub")));
+    fs::create_directory_symlink(d + "work", d + "linkdst");
+    EXPECT_TRUE(CopyDir(d + "src", d + "linkdst", true));
+    EXPECT_TRUE(untouched() && fs::is_directory(fs::symlink_status(d + "linkdst")));
+
+    // Read-only files (and the folders holding them) go; the folders' own bits allow it.
+    fs::permissions(d + "dst/lib.so", fs::perms::owner_read);
+    fs::permissions(d + "dst/sub/notes", fs::perms::none);
+    EXPECT_TRUE(DeleteDir(d + "dst"));
+    EXPECT_FALSE(Exists(d + "dst"));
+
+    // Every missing level is made; levels that are links to folders are passed through.
+    EXPECT_TRUE(CreateDirTree(d + "fresh/a/b/c/") && CreateDirTree(d + "fresh/a/b/c"));
+    fs::create_directory_symlink(d + "work", d + "wl");
+    EXPECT_TRUE(CreateDirTree(d + "wl/new/level"));
+    EXPECT_TRUE(fs::is_directory(d + "work/new/level"));
+    EXPECT_FALSE(CreateDirTree(d + "file/x") || CreateDirTree(d + "file") || CreateDirTree(""));
+}
+
 TEST(FileUtils, CopyAndDeleteNestedTreesGoOnAfterFailuresAndNeverFollowFolderLinks) {
     lmtest::TempDir dir;
     const std::string d = dir.path() + "/";

@@ -9,7 +9,6 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include "../updater/TestArchives.h"
 #include "HostFrontend.h"
 
 namespace lmtest {
@@ -38,10 +37,11 @@ std::string Manifest(const std::vector<Entry>& entries, int factoryVersion, cons
 }
 
 void PublishModule(const std::string& packagesDir, const std::string& id, const std::string& variant,
-                   size_t paddingBytes) {
+                   size_t paddingBytes, Damage damage) {
     std::filesystem::create_directories(packagesDir);
     std::vector<ZipEntry> entries{ZipEntry(id + "/"), ZipEntry(id + "/64bit/"),
                                   UnixEntry(id + "/64bit/" + id + "_6_3_1_0.so", ReadFile(BuiltModule(variant)), 0100755)};
+    entries.back().damage = damage;
     if (paddingBytes > 0) {
         std::string filler(paddingBytes, '\0');
         uint32_t state = 2463534242u;  // xorshift: bytes deflate cannot shrink
@@ -108,8 +108,8 @@ std::map<std::string, int> Versions(const std::string& moduleInfo) {
     return versions;
 }
 
-Deployment::Deployment(int env)
-    : env(env), tree(base.path() + "/root"), packages(base.path() + "/packages"),
+Deployment::Deployment(int env, const std::string& rootPath)
+    : env(env), tree(base.path() + "/" + rootPath), packages(base.path() + "/packages"),
       server(StartCatalogue(env, Manifest({}), base.path() + "/packages")) {
     std::filesystem::create_directories(packages);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../updater/TestArchives.h"
 #include "LiveModule/LiveModule.h"
 #include "TestSupport.h"
 
@@ -35,10 +36,11 @@ std::string PackageExt(const std::string& packagePath, const std::string& signin
 // tests/keys/signing.pub, certificate checks against tests/keys/tls.crt).
 void UseHardenedFactory(const InstallationTree& tree);
 
-// A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant`, and
-// `paddingBytes` of incompressible filler (to make a download take a while).
+// A package <id>.zip in `packagesDir` holding <id>/64bit/<id>_6_3_1_0.so built from `variant` (its
+// entry damaged as `damage` says), and `paddingBytes` of incompressible filler (to make a download
+// take a while).
 void PublishModule(const std::string& packagesDir, const std::string& id, const std::string& variant,
-                   size_t paddingBytes = 0);
+                   size_t paddingBytes = 0, Damage damage = Damage::None);
 
 // A factory package LiveModuleFactory.zip with a copy of the built factory library.
 void PublishFactory(const std::string& packagesDir);
@@ -50,7 +52,8 @@ std::map<std::string, int> Versions(const std::string& moduleInfo);
 // A tree, a packages folder and the catalogue server of one environment.
 class Deployment {
 public:
-    explicit Deployment(int env);
+    // The installation root is `rootPath` under a fresh folder.
+    explicit Deployment(int env, const std::string& rootPath = "root");
     const int env;
     TempDir base;
     InstallationTree tree;

@@ -28,6 +28,7 @@ TEST(FactoryDirectories, DepthDecidesEveryFolder) {
 
     auto six = DetectDirectories("/p/r/a/b/c/lib.so", "/data");
     EXPECT_EQ(six.tempDir, "/data/Temp/p/r/");
+    EXPECT_EQ(DetectDirectories("/p/r/a/b/c/lib.so", "").tempDir, "") << "no home, no data folder";
 
     auto twoLevels = DetectDirectories("/b/lib.so", "/data");
     EXPECT_EQ(twoLevels.factoryDir, "/b/");

@@ -39,7 +39,6 @@ TEST(FactoryLifecycle, StartsInARealTreeAndTearsDownCompletely) {
     TempDir base;
     const std::string root = base.path() + "/apps/host";
     InstallationTree tree(root);
-    // The per-installation temp folder is made one level deep, under a parent that must exist.
     const std::string appData = base.path() + "/xdg";
     std::filesystem::create_directories(appData + "/Temp/apps");
     setenv("XDG_DATA_HOME", appData.c_str(), 1);
@@ -145,6 +144,23 @@ TEST(FactoryLifecycle, TooShallowForATempFolder) {
     ASSERT_NE(started.factory, nullptr);
     EXPECT_EQ(std::string(started.factory->GetConfigDir()), pattern + "/config/");
     EXPECT_STREQ(started.factory->GetTempDir(), "");
+}
+
+TEST(FactoryLifecycle, MakesEveryMissingLevelOfItsTemporaryFolderOnAFreshAccount) {
+    TempDir base;
+    InstallationTree tree(base.path() + "/apps/host");
+    const std::string home = base.path() + "/home";  // a new account: no ~/.local/share yet
+    std::filesystem::create_directories(home);
+    const std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+    {
+        StartedFactory started(tree);
+        ASSERT_NE(started.factory, nullptr);
+        EXPECT_EQ(std::string(started.factory->GetTempDir()), home + "/.local/share/Temp/apps/host/");
+        EXPECT_TRUE(std::filesystem::is_directory(home + "/.local/share/Temp/apps/host"));
+    }
+    setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(LogBridge, ALibraryWithoutEveryExportIsReleasedAndLoggingStaysOff) {

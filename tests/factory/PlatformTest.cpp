@@ -34,6 +34,16 @@ TEST(ProfileReader, ReadsLikeTheWindowsProfileReader) {
              {"Absent", "UpdateIntervalInMin", 30}, {"Other", "updateIntervalInMin", 7}}) {
         EXPECT_EQ(GetProfileInt(section, key, 30, ini), expected) << section << "/" << key;
     }
+    // Saved by Notepad: a UTF-8 or a UTF-16LE byte order mark; without a mark the bytes are the text.
+    const std::string line = "[General]\r\nUpdateIntervalInMin=12\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : line) utf16 += std::string{c, '\0'};
+    for (const auto& [content, expected] : std::vector<std::pair<std::string, int>>{
+             {"\xEF\xBB\xBF" + line, 12}, {utf16, 12}, {utf16.substr(0, utf16.size() - 4), 12}, {line, 12},
+             {"\xFE\xFF" + line, 30}, {"\xFF\xFE", 30}}) {
+        lmtest::WriteFile(ini, content);
+        EXPECT_EQ(GetProfileInt("General", "UpdateIntervalInMin", 30, ini), expected) << content.size();
+    }
 }
 
 TEST(ProcessLauncher, SplitsParametersAsACommandLine) {

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
+#include "updater/JsonReader.h"
 #include "updater/PackageVerifier.h"
 #include "updater/ZipExtractor.h"
 
@@ -201,7 +202,7 @@ TEST(PackManifest, CreatedThenUpdatedInPlaceKeepingOtherEntries) {
     const std::string zip = out + "/hello_service.zip";
     const std::string ext = created["data"][1]["ext"];
     LiveModule::PackageCheck check;
-    LiveModule::ReadPackageCheck(ext, check);
+    LiveModule::ReadPackageCheck(*LiveModule::ReadJson(ext), check);
     EXPECT_TRUE(check.sha256.size() == 64 && check.size == static_cast<int64_t>(fs::file_size(zip)) &&
                 LiveModule::VerifyPackage(zip, check, "")) << ext;
     EXPECT_EQ(created, (nlohmann::ordered_json{{"error", 0},
@@ -256,7 +257,8 @@ TEST(PackSigning, KeysAreMadeOnceAndSignaturesVerifyOnlyWithTheirKey) {
         const ToolRun run = Pack(arguments);
         ASSERT_EQ(run.exitCode, 0) << c.what << run.err;
         LiveModule::PackageCheck check;
-        LiveModule::ReadPackageCheck(nlohmann::json::parse(ReadFile(manifest))["data"][1]["ext"], check);
+        LiveModule::ReadPackageCheck(
+            *LiveModule::ReadJson(nlohmann::json::parse(ReadFile(manifest))["data"][1]["ext"].get<std::string>()), check);
         EXPECT_EQ(check.signature.empty(), c.flags.empty()) << c.what << ": a signature only when signing";
         EXPECT_EQ(LiveModule::VerifyPackage(out + "/hello_service.zip", check, keyBody(publicKey)), c.verifiesWithDeployKey)
             << c.what;

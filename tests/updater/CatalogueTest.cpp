@@ -1,7 +1,11 @@
+#include <limits>
+#include <tuple>
+
 #include "DeviceIdentity.h"
 #include "UpdaterTestKit.h"
 #include "net_request/NetRequest.h"
 #include "updater/Catalogue.h"
+#include "updater/JsonReader.h"
 
 using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
@@ -41,12 +45,12 @@ TEST(Catalogue, AcceptsOnlyAnObjectWithNumericZeroErrorAndADataArray) {
     lmtest::LogCapture log;
     const std::vector<std::string> good = {
         R"({"error": 0, "data": []})", R"({"error": -0.5, "data": [], "x": 1})", "\n{\"data\": [], \"error\": 0.9}\r\n",
-        "\xef\xbb\xbf{\"error\": 0, \"data\": []}"};
+        "\xef\xbb\xbf{\"error\": 0, \"data\": []}", "{\"error\": 0, \"data\": [\"\xff\"]}"};
     const std::vector<std::string> bad = {
         "not json", "[1]", R"({"data": []})", R"({"error": "0", "data": []})", R"({"error": true, "data": []})",
         R"({"error": 1, "data": [{"name": "A", "orgname": "a.zip"}]})", R"({"error": 0, "data": {}})",
         R"({"error": 0, "data": []} x)", R"({"error": 0, "data": []} // note)", R"({"error": 0, "data": [})",
-        R"({"error": 0})", "{\"error\": 0, \"data\": [\"\xff\"]}"};
+        R"({"error": 0})"};
     for (const bool ok : {true, false})
         for (const std::string& text : ok ? good : bad) {
             std::list<ModuleRecord> out(1);
@@ -207,4 +211,59 @@ TEST_F(OnlineUpdater, StartsOnceRefetchesResetModulesAndIsSilentAfterUninit) {
     EXPECT_EQ(events.size(), 2u);
     EXPECT_EQ(Listing(Peer::Local(online)), "reset:0 ");
     EXPECT_EQ(log.Text().find("Http request failed"), std::string::npos);
+}
+
+TEST(JsonReader, AcceptsWhatJson11AcceptsKeepingEveryByteOfAString) {
+    const std::string tooDeep = std::string(202, '[') + std::string(202, ']');
+    const std::string deepest = std::string(201, '[') + std::string(201, ']');
+    // Strings: raw bytes stay; \u escapes become UTF-8, a lone surrogate its three-byte form.
+    const std::vector<std::pair<std::string, std::string>> strings = {
+        {"\"a\xff\xc4\xa3\x80z\"", "a\xff\xc4\xa3\x80z"},
+        {R"("\ud800")", "\xed\xa0\x80"},
+        {R"("\udc00x")", "\xed\xb0\x80x"},
+        {R"("\ud83d\ude00")", "\xf0\x9f\x98\x80"},
+        {R"("\ud800\ud800\udc00")", "\xed\xa0\x80\xf0\x90\x80\x80"},
+        {R"("\ud800\n")", "\xed\xa0\x80\n"},
+        {R"("\u00e9\u4e2d\/\b\f\r\t\"\\")", "\xc3\xa9\xe4\xb8\xad/\b\f\r\t\"\\"},
+        {R"("\u0000")", std::string(1, '\0')},
+        {"\xef\xbb\xbf\"bom\"", "bom"}};
+    for (const auto& [text, bytes] : strings) {
+        const auto value = ReadJson(text);
+        ASSERT_TRUE(value && value->is_string()) << text;
+        EXPECT_EQ(value->get<std::string>(), bytes) << text;
+    }
+    // Numbers: up to 9 characters without fraction or exponent are integers; beyond double is infinite.
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const auto& [text, number, integer] : std::vector<std::tuple<std::string, double, bool>>{
+             {"123456789", 123456789, true}, {"-12345678", -12345678, true}, {"-0", 0, true},
+             {"1234567890", 1234567890, false}, {"1.5", 1.5, false}, {"2E3", 2000, false}, {"1e400", inf, false},
+             {"-1e400", -inf, false}, {"1e-400", 0, false}}) {
+        const auto value = ReadJson(" " + text + "\r\n\t");
+        ASSERT_TRUE(value && value->is_number()) << text;
+        EXPECT_EQ(value->get<double>(), number) << text;
+        EXPECT_EQ(value->is_number_integer(), integer) << text;
+    }
+    const auto object = ReadJson(R"({"a": 1, "b": [true, false, null, {}], "a": "last"})");
+    ASSERT_TRUE(object);
+    EXPECT_EQ(object->dump(), R"({"a":"last","b":[true,false,null,{}]})") << "a repeated key keeps its last value";
+    EXPECT_TRUE(ReadJson(deepest));
+    for (const std::string& bad : {std::string("01"), std::string("1."), std::string("1e"), std::string("-"),
+                                   std::string("+1"), std::string(".5"), std::string("\"\x01\""), std::string("\"\\x\""),
+                                   std::string("\"\\u12\""), std::string("\"\\u12g4\""), std::string("\"open"),
+                                   std::string("[1,]"), std::string("{\"a\":1,}"), std::string("{\"a\" 1}"),
+                                   std::string("{1: 2}"), std::string("nul"), std::string("True"), std::string("1 2"),
+                                   std::string("[1] x"), std::string("// c\n1"), std::string("\v1"), std::string(""),
+                                   std::string("1\0", 2), tooDeep, std::string("NaN"), std::string("Infinity")})
+        EXPECT_FALSE(ReadJson(bad)) << bad;
+}
+
+TEST(Catalogue, BytesThatAreNoUtf8CostOnlyTheirOwnTexts) {
+    // A GBK display name and tips, and a Latin-1 folder name, beside an ordinary entry.
+    const auto out = Entries("{\"name\": \"\xc4\xa3\xbf\xe9\", \"orgname\": \"a.zip\", "
+                             "\"ext\": \"{\\\"update_tips\\\": \\\"\xd0\xc2\\\"}\"}, "
+                             "{\"name\": \"Zo\xeb\", \"orgname\": \"zo\xeb.zip\", \"resver\": \"2\"}, "
+                             R"({"name": "B", "orgname": "b.zip"})");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(Listing(out), "a:0 zo\xeb:2 b:0 ");
+    EXPECT_EQ(out.front().moduleName + "|" + out.front().updateTips, "\xc4\xa3\xbf\xe9|\xd0\xc2");
 }

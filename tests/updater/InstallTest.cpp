@@ -114,7 +114,7 @@ TEST_F(InstallOver, EveryFailureLeavesThePreviousReleaseWhole) {
     const std::string unzipFailed = "[LiveModuleUpdater] Unzip module packet failed {path: " + staging + "m.zip}";
     const std::vector<Case> cases{
         {"wrong top folder", {{"other/64bit/m_6_3_1_0.so", "library 2"}}, copyFailed, inProcess},
-        {"damaged entry after good ones", {{newLibrary, "library 2"}, {"m/data/big", "x", 0, true}}, unzipFailed, inProcess},
+        {"damaged entry after good ones", {{newLibrary, "library 2"}, {"m/data/big", "x", 0, lmtest::Damage::BadCrc}}, unzipFailed, inProcess},
         {"unreadable entry, unprivileged user", {{newLibrary, "library 2"}, UnixEntry("m/data/secret", "s", 0100000)},
          copyFailed, asNobody},
         {"disk fills up", {{newLibrary, "library 2"}, {"m/data/big", Incompressible(96 << 10)}}, "", onFullDisk, true},

@@ -14,6 +14,25 @@ ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mo
     return entry;
 }
 
+namespace {
+
+// A raw deflate stream (no zlib header), as zip entries hold it.
+std::string Deflate(const std::string& data) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+}  // namespace
+
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
     zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
     ASSERT_NE(zip, nullptr) << path;
@@ -22,12 +41,24 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
         info.tmz_date = {56, 34, 12, 15, 5, 2021};
         info.external_fa = e.externalAttributes;
         const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-        ASSERT_EQ(zipOpenNewFileInZip4(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                       e.damaged ? 0 : Z_DEFLATED, Z_DEFAULT_COMPRESSION, e.damaged, -MAX_WBITS,
-                                       DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, crc, e.versionMadeBy, 0),
+        // Damaged entries are written raw: their data and headers as given, unchecked.
+        const bool raw = e.damage != Damage::None;
+        const int method = e.damage == Damage::BadCrc ? 0 : Z_DEFLATED;
+        ASSERT_EQ(zipOpenNewFileInZip4(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                                       Z_DEFAULT_COMPRESSION, raw, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                       nullptr, crc, e.versionMadeBy, 0),
                   ZIP_OK) << e.name;
-        ASSERT_EQ(zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())), ZIP_OK);
-        ASSERT_EQ(e.damaged ? zipCloseFileInZipRaw(zip, e.data.size(), crc ^ 1) : zipCloseFileInZip(zip), ZIP_OK);
+        std::string stored = e.data;
+        uLong declaredSize = e.data.size(), declaredCrc = crc;
+        switch (e.damage) {
+        case Damage::None: break;
+        case Damage::BadCrc: declaredCrc ^= 1; break;
+        case Damage::EndsEarly: stored = Deflate(e.data.substr(0, e.data.size() / 2)); break;
+        case Damage::SizeTooLarge: stored = Deflate(e.data), declaredSize += 100; break;
+        case Damage::SizeTooSmall: stored = Deflate(e.data), declaredSize -= 1; break;
+        }
+        ASSERT_EQ(zipWriteInFileInZip(zip, stored.data(), static_cast<unsigned>(stored.size())), ZIP_OK);
+        ASSERT_EQ(raw ? zipCloseFileInZipRaw(zip, declaredSize, declaredCrc) : zipCloseFileInZip(zip), ZIP_OK);
     }
     ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
 }

@@ -7,12 +7,21 @@
 // Zip archives written with minizip's zip.h (any name, host, attributes, damaged data), and the trees they give.
 namespace lmtest {
 
+// How an entry's stored data disagrees with what its headers declare.
+enum class Damage {
+    None,
+    BadCrc,        // stored, with a CRC that does not match its data
+    EndsEarly,     // deflated data that ends halfway; size and CRC are those of the whole data
+    SizeTooLarge,  // deflated, with a declared size beyond its data (the CRC matches the data)
+    SizeTooSmall,  // deflated, with a declared size short of its data (the CRC is the whole data's)
+};
+
 struct ZipEntry {
-    ZipEntry(std::string name, std::string data = "data", unsigned long dosAttributes = 0, bool damaged = false)
-        : name(std::move(name)), data(std::move(data)), externalAttributes(dosAttributes), damaged(damaged) {}
+    ZipEntry(std::string name, std::string data = "data", unsigned long dosAttributes = 0, Damage damage = Damage::None)
+        : name(std::move(name)), data(std::move(data)), externalAttributes(dosAttributes), damage(damage) {}
     std::string name, data;
     unsigned long externalAttributes;  // the DOS byte low, a Unix st_mode in the high 16 bits
-    bool damaged;                      // stored with a CRC that does not match its data
+    Damage damage;
     unsigned long versionMadeBy = 0;   // the host system in the high byte: 0 DOS, 3 Unix
 };
 

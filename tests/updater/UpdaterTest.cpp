@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "UpdaterTestKit.h"
+#include "updater/Catalogue.h"
 #include "updater/CompactJson.h"
 #include "updater/ModuleInfoFile.h"
 #include "updater/ZipExtractor.h"
@@ -34,6 +35,17 @@ TEST(ModuleInfoFile, WritesTheRecordLineAsJson11DoesAndReadsItBackByteForByte) {
     std::list<ModuleRecord> read;
     ASSERT_TRUE(ParseModuleInfo(text, factory, read));
     EXPECT_EQ(SerializeModuleInfo(factory, read), text) << "every byte comes back";
+
+    // Names need not be UTF-8 (a GBK display name, a Latin-1 folder): whatever is written reads back.
+    ModuleRecord anyBytes = Record("Zo\xeb", 3);
+    for (int byte = 0x20; byte <= 0xff; ++byte) anyBytes.moduleName += static_cast<char>(byte);
+    anyBytes.moduleName += "\xc4\xa3\xbf\xe9\xed\xa0\x80\xf4\x90\x80\x80";  // GBK, a lone surrogate, beyond U+10FFFF
+    const std::string unusual = SerializeModuleInfo(factory, {anyBytes, example});
+    read.clear();
+    ASSERT_TRUE(ParseModuleInfo(unusual, factory, read));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read.front().name + "|" + read.front().moduleName, anyBytes.name + "|" + anyBytes.moduleName);
+    EXPECT_EQ(SerializeModuleInfo(factory, read), unusual);
 }
 
 TEST_F(UpdaterTree, LoadsTheRecordAndDeletesOnlyTheFoldersOfUnrecordedModules) {
@@ -56,8 +68,7 @@ TEST_F(UpdaterTree, LoadsTheRecordAndDeletesOnlyTheFoldersOfUnrecordedModules) {
 }
 
 TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
-    for (const char* text : {"", "not json", "{", "[1, 2]", "\"text\"", "{} x", "{\"a\": 1,}", "{\"modules\": [1}",
-                             "{\"modules\": [{\"name\": \"\xff\"}]}"}) {
+    for (const char* text : {"", "not json", "{", "[1, 2]", "\"text\"", "{} x", "{\"a\": 1,}", "{\"modules\": [1}"}) {
         lmtest::WriteFile(info, text);
         EXPECT_EQ(Listing(Peer::Local(*Restart())), "");
         EXPECT_FALSE(Exists(info)) << text;
@@ -106,13 +117,15 @@ TEST_F(UpdaterTree, InstallsPackagesAndCleansUpOnEveryPath) {
     EXPECT_FALSE(updater.InstallModule("delta") || updater.InstallModule("../alpha"));
     EXPECT_EQ(log.Text(), before) << "a missing package is no event";
 
-    EXPECT_TRUE(fs::is_empty(staging)) << "packages and everything extracted from them go";
+    EXPECT_TRUE(fs::is_empty(staging)) << "packages and their folders go; nothing lands beside a package's folder";
+    EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Skip package entry outside its folder {path: " + staging +
+                                     "beta.zip, entry: other/x.txt}"), 1);
     EXPECT_EQ(Listing(Peer::Local(*Restart())), "alpha:5 web:5 beta:0 gamma:0 ") << "failed installs reset versions";
 }
 
 TEST_F(UpdaterTree, StartUpCleansStagingDropsADamagedFactoryPackageAndReadsTheInterval) {
     for (const char* file : {"a.zip", "a.zip.download", "a/x", "b.part"}) lmtest::WriteFile(staging + file, "z");
-    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a", "a", 0, true}});
+    lmtest::WriteZip(staging + "LiveModuleFactory.zip", {{"LiveModuleFactory/a", "a", 0, lmtest::Damage::BadCrc}});
     EXPECT_EQ(Peer::IntervalMs(*Restart()), 1800000u) << "no global.ini";
     EXPECT_EQ(Tree(staging), (std::set<std::string>{"a.zip"})) << "no factory hand-over";
     // global.ini is beside the modules folder; the period's milliseconds must fit 32 bits.
@@ -188,9 +201,78 @@ TEST(Unzip, ExtractsNestedFoldersAndModesAndReplacesOnASecondRun) {
 TEST(Unzip, StopsAtACorruptEntryAndRefusesBadArguments) {
     lmtest::TempDir temp;
     const std::string t = temp.path(), zip = t + "/bad.zip";
-    lmtest::WriteZip(zip, {{"a.txt", "first"}, {"b.txt", std::string(50000, 'b'), 0, true}, {"c.txt"}});
+    lmtest::WriteZip(zip, {{"a.txt", "first"}, {"b.txt", std::string(50000, 'b'), 0, lmtest::Damage::BadCrc}, {"c.txt"}});
     EXPECT_FALSE(Unzip(W(zip), W(t + "/out"), ""));
     EXPECT_EQ(Tree(t + "/out"), (std::set<std::string>{"a.txt"})) << "earlier entries stay, the broken one goes";
     EXPECT_FALSE(Unzip(W(t + "/none.zip"), W(t + "/m1"), "") || Unzip(W(zip), L"", "") || Unzip(L"", W(t + "/m2"), ""));
     EXPECT_FALSE(Exists(t + "/m1") || Exists(t + "/m2"));
+}
+
+TEST(Unzip, AnEntryWhoseDataDisagreesWithItsHeadersFailsAndLeavesNoFile) {
+    lmtest::TempDir temp;
+    std::string library;
+    for (int i = 0; i < 20000; ++i) library += std::to_string(i * 7919 % 10007);  // compressible, not uniform
+    for (const lmtest::Damage damage : {lmtest::Damage::None, lmtest::Damage::BadCrc, lmtest::Damage::EndsEarly,
+                                        lmtest::Damage::SizeTooLarge, lmtest::Damage::SizeTooSmall}) {
+        const std::string zip = temp.path() + "/m.zip", out = temp.path() + "/out" + std::to_string(int(damage));
+        lmtest::WriteZip(zip, {{"m/first.txt"}, {"m/64bit/m.so", library, 0, damage}, {"m/after.txt"}});
+        const bool intact = damage == lmtest::Damage::None;
+        EXPECT_EQ(UnzipPackage(zip, out), intact) << int(damage);
+        const std::set<std::string> whole = {"m/", "m/64bit/", "m/64bit/m.so", "m/first.txt", "m/after.txt"};
+        const std::set<std::string> cut = {"m/", "m/64bit/", "m/first.txt"};
+        EXPECT_EQ(Tree(out), intact ? whole : cut) << int(damage);
+        EXPECT_EQ(intact ? lmtest::ReadFile(out + "/m/64bit/m.so") : library, library);
+    }
+}
+
+TEST(Unzip, APackageFillsOnlyItsOwnFolderUnderAnyRootName) {
+    lmtest::LogCapture log;
+    lmtest::TempDir temp;
+    // UTF-8 names of two scripts, and a Latin-1 byte that is no UTF-8 at all: paths are taken as they are.
+    for (const std::string folder : {"\xe7\x94\xa8\xe6\x88\xb7", "Zo\xc3\xab", "Zo\xeb", "plain"}) {
+        const std::string staging = temp.path() + "/" + folder + "/modules/Temp/";
+        fs::create_directories(staging);
+        lmtest::WriteZip(staging + "m.zip", {{"m/"}, {"m/a.txt"}, {"LiveModuleFactory.zip", "PK"},
+                                             {"LiveModuleFactory/64bit/LiveModuleFactory.so"}, {"x/../beside.txt"},
+                                             {"C:\\other\\f"}, {"/m/abs.txt"}, {"m", "a file named as the folder"},
+                                             {"m/64bit/m_6_3_1_0.so", "lib"}});
+        ASSERT_TRUE(UnzipPackage(staging + "m.zip", staging)) << folder;
+        EXPECT_EQ(Tree(staging), (std::set<std::string>{"m.zip", "m/", "m/a.txt", "m/abs.txt", "m/64bit/",
+                                                        "m/64bit/m_6_3_1_0.so"}))
+            << folder;
+        for (const char* entry : {"LiveModuleFactory.zip", "LiveModuleFactory/64bit/LiveModuleFactory.so",
+                                  "x/../beside.txt", "C:\\other\\f", "m"})
+            EXPECT_EQ(log.Count("error", "[LiveModuleUpdater] Skip package entry outside its folder {path: " + staging +
+                                             "m.zip, entry: " + entry + "}"), 1)
+                << folder << " " << entry;
+    }
+}
+
+TEST_F(UpdaterTree, TheTreesOwnNamesAreNeverAModulesFolder) {
+    const std::vector<std::string> reserved = {"Temp", "WebPlugins", "MainProgramDeps", "ModuleInfo", kFactoryModuleName};
+    lmtest::WriteFile(modules + "WebPlugins/w/w.webdll", "w");
+    lmtest::WriteFile(modules + "MainProgramDeps/64bit/6_3_1_0/dep.so", "d");
+    lmtest::WriteFile(modules + "LiveModuleFactory/64bit/LiveModuleFactory.so", "f");
+    lmtest::WriteFile(modules + "WebPlugins/WebPlugins.webdll", "marks the folder as a web plug-in");
+    for (const std::string& name : reserved) Peer::Upsert(updater, Record(name, 1));
+    for (const std::string& name : reserved) lmtest::WriteZip(staging + name + ".zip", {{name + "/" + name + ".webdll"}});
+    const auto before = Tree(root);
+    for (const std::string& name : reserved) {
+        ModuleRecord unknown = Record(name, 0);
+        EXPECT_FALSE(updater.InstallModule(name)) << name;
+        updater.MoveToWebPlugins(modules + "WebPlugins", name);
+        Peer::ForgetLocal(updater);  // unrecorded: IsModuleEnabled would delete an ordinary module's folder
+        EXPECT_FALSE(updater.IsModuleEnabled(unknown)) << name;
+        updater.RemoveModule(name);
+    }
+    auto after = Tree(root);
+    after.insert("modules/ModuleInfo");
+    EXPECT_EQ(after, before) << "every folder, plug-in and package stays";
+
+    // The catalogue drops such entries like other unusable names; the factory's own entry stays.
+    std::list<ModuleRecord> parsed;
+    std::string entries;
+    for (const std::string& name : reserved) entries += R"({"name": "N", "orgname": ")" + name + R"(.zip"}, )";
+    ASSERT_TRUE(ParseCatalogue(R"({"error": 0, "data": [)" + entries + R"({"name": "N", "orgname": "ok.zip"}]})", parsed));
+    EXPECT_EQ(Listing(parsed), "LiveModuleFactory:0 ok:0 ");
 }

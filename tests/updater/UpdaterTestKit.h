@@ -18,6 +18,7 @@ public:
     using Records = std::list<ModuleRecord>;
     static const Records& Local(LiveModuleUpdater& u) { return u.localModules.Items(); }
     static const Records& Pending(LiveModuleUpdater& u) { return u.pendingDownloads.Items(); }
+    static void ForgetLocal(LiveModuleUpdater& u) { u.localModules.Clear(); }
     static int32_t& FactoryVersion(LiveModuleUpdater& u) { return u.factoryRecord.version; }
     static uint32_t IntervalMs(LiveModuleUpdater& u) { return u.updateIntervalMs; }
     static void Upsert(LiveModuleUpdater& u, const ModuleRecord& r) { u.UpsertLocal(r); }

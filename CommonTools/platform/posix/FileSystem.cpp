@@ -53,6 +53,29 @@ bool CopyContent(int from, int to) {
     }
 }
 
+int CreateNew(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+}
+
+// Opens an existing destination for rewriting. A link in its place (symbolic, or a second name of
+// another file) is removed and a new file created, so the write never reaches what it points at.
+int OpenForReplacing(const std::string& path, bool& created) {
+    // O_NONBLOCK keeps a FIFO in the way from stalling the open; it fails the check below.
+    const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ELOOP || unlink(path.c_str()) != 0) return -1;
+    } else {
+        struct stat info{};
+        const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+        if (regular && info.st_nlink == 1 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) return fd;
+        close(fd);
+        if (!regular || unlink(path.c_str()) != 0) return -1;
+    }
+    const int fresh = CreateNew(path);
+    created = fresh >= 0;
+    return fresh;
+}
+
 }  // namespace
 
 bool MakeDirectory(const std::string& path) {
@@ -73,10 +96,17 @@ bool IsLink(const std::string& path) {
     return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) {
+bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries, AtLink atLink) {
     entries.clear();
-    const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
-    if (!dir) return false;
+    // O_NOFOLLOW checks the link and opens the folder in one step, so no link can be put in between.
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (atLink == AtLink::Refuse ? O_NOFOLLOW : 0);
+    const int fd = open(path.c_str(), flags);
+    if (fd < 0) return false;
+    const std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        close(fd);
+        return false;
+    }
     for (;;) {
         errno = 0;
         const dirent* entry = readdir(dir.get());
@@ -101,9 +131,9 @@ bool CopySingleFile(const std::string& from, const std::string& to, bool failIfE
     struct stat info;
     if (!source.valid() || fstat(source.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 
-    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    const bool created = fd >= 0;
-    if (!created && errno == EEXIST && !failIfExists) fd = open(to.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = CreateNew(to);
+    bool created = fd >= 0;
+    if (!created && errno == EEXIST && !failIfExists) fd = OpenForReplacing(to, created);
     Descriptor target(fd);
     if (!target.valid()) return false;
 

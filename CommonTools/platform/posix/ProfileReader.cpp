@@ -6,6 +6,10 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/TextCodec.h"
 
 namespace LiveModule::platform {
 
@@ -30,25 +34,39 @@ int LeadingInteger(const std::string& value) {
     return static_cast<int>(number);
 }
 
+// The file's text in the narrow encoding. Windows reads a file that starts with a UTF-16LE or a
+// UTF-8 byte order mark as such; any other file is taken as it is.
+std::string ProfileText(std::ifstream& file) {
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        const auto wide = DecodeText(Codeset::Utf16Le, std::string_view(bytes).substr(2), OnBadInput::Replace);
+        const auto narrow = wide ? EncodeText(Codeset::Ansi, *wide, OnBadInput::Replace) : std::nullopt;
+        return narrow ? *narrow : std::string();
+    }
+    return bytes;
+}
+
 }  // namespace
 
 int GetProfileInt(const std::string& section, const std::string& key, int defaultValue, const std::string& path) {
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) return defaultValue;
+    std::istringstream text(ProfileText(file));
     std::string line;
     bool inSection = false;
-    while (std::getline(file, line)) {
-        std::string text = Trim(line);
-        if (text.empty() || text[0] == ';') continue;
-        if (text[0] == '[') {
-            size_t close = text.find(']');
-            inSection = close != std::string::npos && SameName(Trim(text.substr(1, close - 1)), section);
+    while (std::getline(text, line)) {
+        const std::string content = Trim(line);
+        if (content.empty() || content[0] == ';') continue;
+        if (content[0] == '[') {
+            size_t close = content.find(']');
+            inSection = close != std::string::npos && SameName(Trim(content.substr(1, close - 1)), section);
             continue;
         }
         if (!inSection) continue;
-        size_t equals = text.find('=');
-        if (equals == std::string::npos || !SameName(Trim(text.substr(0, equals)), key)) continue;
-        std::string value = Trim(text.substr(equals + 1));
+        size_t equals = content.find('=');
+        if (equals == std::string::npos || !SameName(Trim(content.substr(0, equals)), key)) continue;
+        std::string value = Trim(content.substr(equals + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
         }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace LiveModule::platform {
@@ -22,6 +23,8 @@ const char* CodesetName(Codeset codeset) {
         // A fixed iconv table instead of switching the process locale to a Chinese one, so
         // overlapping calls from several threads cannot disturb each other or the host.
         return "CP936";
+    case Codeset::Utf16Le:
+        return "UTF-16LE";
     case Codeset::Ansi:
         break;
     }
@@ -78,6 +81,20 @@ bool Convert(const char* to, const char* from, std::string_view in,
     }
 }
 
+// Unicode ends at U+10FFFF, but glibc's UTF-8 decoder still takes the old 4- to 6-byte forms
+// beyond it (and encodes such characters back), so they are dealt with here.
+constexpr wchar_t kLastCharacter = 0x10FFFF;
+
+// How many bytes the old UTF-8 form of a character beyond U+10FFFF took.
+std::size_t OldUtf8Length(wchar_t c) {
+    const auto value = static_cast<uint32_t>(c);
+    return value < 0x200000 ? 4 : value < 0x4000000 ? 5 : 6;
+}
+
+bool BeyondUnicode(wchar_t c) {
+    return static_cast<uint32_t>(c) > static_cast<uint32_t>(kLastCharacter);
+}
+
 }  // namespace
 
 std::optional<std::wstring> DecodeText(Codeset from, std::string_view text, OnBadInput onBad) {
@@ -91,8 +108,18 @@ std::optional<std::wstring> DecodeText(Codeset from, std::string_view text, OnBa
     if (!Convert(kWideCodeset, CodesetName(from), text, replacement, 1, bytes)) {
         return std::nullopt;
     }
-    std::wstring wide(bytes.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
+    std::wstring decoded(bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(decoded.data(), bytes.data(), decoded.size() * sizeof(wchar_t));
+    if (std::none_of(decoded.begin(), decoded.end(), BeyondUnicode)) return decoded;
+    if (onBad == OnBadInput::Fail) return std::nullopt;
+    std::wstring wide;
+    for (const wchar_t c : decoded) {
+        if (BeyondUnicode(c)) {
+            wide.append(OldUtf8Length(c), kReplacement);
+        } else {
+            wide += c;
+        }
+    }
     return wide;
 }
 
@@ -100,12 +127,20 @@ std::optional<std::string> EncodeText(Codeset to, std::wstring_view text, OnBadI
     // "?" stands for a missing character, as the Windows default character does.
     std::optional<std::string_view> replacement;
     if (onBad == OnBadInput::Replace) replacement.emplace("?");
-    const std::string_view bytes(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
     std::string out;
-    if (!Convert(CodesetName(to), kWideCodeset, bytes, replacement, sizeof(wchar_t), out)) {
-        return std::nullopt;
+    // Characters beyond U+10FFFF exist in no codeset; iconv would write some of them all the same.
+    for (;;) {
+        const auto beyond = std::find_if(text.begin(), text.end(), BeyondUnicode);
+        const std::size_t count = static_cast<std::size_t>(beyond - text.begin());
+        const std::string_view bytes(reinterpret_cast<const char*>(text.data()), count * sizeof(wchar_t));
+        if (!Convert(CodesetName(to), kWideCodeset, bytes, replacement, sizeof(wchar_t), out)) {
+            return std::nullopt;
+        }
+        if (beyond == text.end()) return out;
+        if (!replacement) return std::nullopt;
+        out.append(*replacement);
+        text.remove_prefix(count + 1);
     }
-    return out;
 }
 
 }  // namespace LiveModule::platform
