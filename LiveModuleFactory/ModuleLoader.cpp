@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleRecord.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -18,7 +19,8 @@ bool IsSpecialName(const std::string& name) {
 
 std::string LiveModuleFactory::LibraryCandidate(const std::string& folder, const std::string& name,
                                                 const std::string& tag) const {
-    return folder + "/64bit/" + name + "_" + tag + ".so";
+    const std::string sep = platform::kPathSeparatorText;
+    return folder + sep + "64bit" + sep + name + "_" + tag + platform::kLibrarySuffix;
 }
 
 void LiveModuleFactory::LoadAllModules() {
@@ -30,7 +32,7 @@ void LiveModuleFactory::LoadAllModules() {
         if (!item.isDirectory || IsSpecialName(name) || name == kFactoryModuleName) continue;
         const std::string folder = modulesDir + name;
         // A web plug-in package does not belong here; once moved it has no library left.
-        if (PathExists(folder + "/" + name + ".webdll")) updater->MoveToWebPlugins(folder, name);
+        if (PathExists(folder + platform::kPathSeparator + name + ".webdll")) updater->MoveToWebPlugins(folder, name);
 
         ModuleRecord record;
         std::string candidate;
@@ -46,7 +48,7 @@ void LiveModuleFactory::LoadAllModules() {
             break;
         }
         if (candidate.empty()) continue;
-        platform::SetLibraryDirectory(folder + "/64bit/");
+        platform::SetLibraryDirectory(folder + platform::kPathSeparator + "64bit" + platform::kPathSeparator);
         LoadModule(candidate, record);
     }
     SortModules();

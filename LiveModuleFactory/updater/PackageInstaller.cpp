@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ZipExtractor.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -32,8 +33,8 @@ bool LiveModuleUpdater::InstallModule(const std::string& name) {
     if (!UnzipPackage(package, stagingDir)) {
         error = "[LiveModuleUpdater] Unzip module packet failed {path: " + package + "}";
     } else {
-        if (PathExists(extracted + "/" + name + ".webdll")) {
-            const std::string webPlugins = modulesDir + kWebPluginsFolder + "/";
+        if (PathExists(extracted + platform::kPathSeparator + name + ".webdll")) {
+            const std::string webPlugins = modulesDir + kWebPluginsFolder + platform::kPathSeparator;
             CreateDirIfMissing(webPlugins);
             target = webPlugins + name;
         }
@@ -98,7 +99,7 @@ void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::s
     if (folder.empty() || name.empty() || modulesDir.empty() || !IsPlainModuleName(name)) return;
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
     CreateDirIfMissing(webPlugins);
-    if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
+    if (CopyDir(folder, webPlugins + platform::kPathSeparator + name, true)) DeleteDir(folder);
 }
 
 }  // namespace LiveModule

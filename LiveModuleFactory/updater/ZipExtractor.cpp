@@ -12,6 +12,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 #include "updater/ZipEntryName.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -45,7 +46,8 @@ bool IsRealDirectory(const std::string& path) {
 // Creates `folder` (ending with "/") level by level. The levels above the destination may be
 // links (a temporary folder often is); only the result has to be a directory.
 bool CreateFolderLevels(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    for (std::size_t slash = folder.find_first_of(platform::kPathSeparators, 1); slash != std::string::npos;
+         slash = folder.find_first_of(platform::kPathSeparators, slash + 1)) {
         platform::MakeDirectory(folder.substr(0, slash));
     }
     return platform::IsDirectory(folder);
@@ -57,7 +59,7 @@ bool CreateEntryLevels(std::string path, const std::vector<std::string>& levels,
         path += levels[i];
         platform::MakeDirectory(path);
         if (!IsRealDirectory(path)) return false;
-        path += '/';
+        path += platform::kPathSeparator;
     }
     return true;
 }
@@ -202,7 +204,7 @@ bool ExtractEntry(unzFile archive, const std::string& base, const char* password
     if (levels.empty() || !CreateEntryLevels(base, levels, levels.size() - 1)) return false;
 
     std::string path = base;
-    for (std::size_t i = 0; i < levels.size(); ++i) path += (i == 0 ? "" : "/") + levels[i];
+    for (std::size_t i = 0; i < levels.size(); ++i) path += (i == 0 ? "" : platform::kPathSeparatorText) + levels[i];
     if (unzOpenCurrentFilePassword(archive, password) != UNZ_OK) return false;
     EntryTimes times;
     times.modification = times.access = LocalDosTime(info.tmu_date);
@@ -219,7 +221,7 @@ bool Unzip(const std::wstring& archive, const std::wstring& destination, const s
     if (!archivePath || !destinationPath || destinationPath->empty() || !platform::Exists(*archivePath)) return false;
 
     std::string base = *destinationPath;
-    if (base.back() != '/') base += '/';
+    if (base.back() != platform::kPathSeparator) base += platform::kPathSeparator;
     if (!platform::IsDirectory(base) && !CreateFolderLevels(base)) return false;
 
     const Archive zip(unzOpen64(archivePath->c_str()));
