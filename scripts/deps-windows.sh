@@ -26,9 +26,10 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# deb-src for the same mirror and suite as the deb lines, once.
+# deb-src for the same mirrors and suites as the deb lines, in a file of its own, once.
 sources=/etc/apt/sources.list.d/debian.sources
-if [[ -f $sources ]] && ! grep -q '^Types:.*deb-src' "$sources"; then
-  $sudo sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
+src_sources=/etc/apt/sources.list.d/livemodule-deb-src.sources
+if [[ -f $sources && ! -f $src_sources ]] && ! grep -q '^Types:.*deb-src' "$sources"; then
+  sed 's/^Types: deb$/Types: deb-src/' "$sources" | $sudo tee "$src_sources" >/dev/null
   apt_get update -qq
 fi
