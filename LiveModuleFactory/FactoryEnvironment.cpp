@@ -36,7 +36,8 @@ FactoryDirectories DetectDirectories(const std::string& libraryPath, const std::
     if (!Cut(s)) return dirs;
     size_t k = s.find_last_of(platform::kPathSeparators);
     if (k == std::string::npos) return dirs;
-    dirs.tempDir = localAppData + platform::kPathSeparator + "Temp" + platform::kPathSeparator + root.substr(k + 1) + platform::kPathSeparator;
+    const char sep = platform::kPathSeparator;
+    dirs.tempDir = localAppData + sep + "Temp" + sep + root.substr(k + 1) + sep;
     return dirs;
 }
 
