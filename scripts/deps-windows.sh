@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools  # cross compiler (posix threads)
   libz-mingw-w64-dev                              # zlib for mingw; minizip is built from its source
   nlohmann-json3-dev                              # header-only JSON, used as is
+  googletest                                      # sources of googletest, compiled for the Windows tests
   wine64 wine                                     # running the Windows programs and tests
 )
 

@@ -34,6 +34,11 @@ LoopbackCatalogue::~LoopbackCatalogue() {
     WSACleanup();
 }
 
+std::string LoopbackCatalogue::LastRequest() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return lastRequest;
+}
+
 void LoopbackCatalogue::Serve() {
     const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
                                  std::to_string(answer.size()) + "\r\nConnection: close\r\n\r\n" + answer;
@@ -56,6 +61,10 @@ void LoopbackCatalogue::Serve() {
         }
         shutdown(client, SD_SEND);
         closesocket(client);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            lastRequest = request;
+        }
         ++served;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -18,6 +19,8 @@ public:
     // False when the port could not be had.
     bool listening() const { return listener != kNoSocket; }
     int requests() const { return served.load(); }
+    // The head of the last request served: request line and headers.
+    std::string LastRequest() const;
 
 private:
     static constexpr unsigned long long kNoSocket = ~0ULL;
@@ -26,6 +29,8 @@ private:
     std::string answer;
     unsigned long long listener = kNoSocket;  // the SOCKET, kept as its integer type here
     std::atomic<int> served{0};
+    mutable std::mutex lock;
+    std::string lastRequest;  // guarded by lock
     std::thread thread;
 };
 

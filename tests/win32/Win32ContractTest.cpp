@@ -59,6 +59,10 @@ TEST(Win32ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
     LiveModule::ILiveModuleFactory* factory = load(1, nullptr, &error);
     ASSERT_NE(factory, nullptr) << "error " << error;
     EXPECT_GE(catalogue.requests(), 1);
+    const std::string query = catalogue.LastRequest();
+    EXPECT_EQ(query.rfind("GET /orbit/pcPlugin/getPlugins?did=", 0), 0u) << query;
+    EXPECT_NE(query.find("&aid=LM_OBS_Studio_Ext"), std::string::npos) << query;
+    EXPECT_NE(query.find("\r\nUser-Device: "), std::string::npos) << "the device header travels with the query";
     EXPECT_EQ(std::string(factory->GetConfigDir()), root + "config\\");
 
     HMODULE library = GetModuleHandleA((package + "cmod_6_3_1_0.dll").c_str());
