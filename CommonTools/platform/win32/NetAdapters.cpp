@@ -10,12 +10,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/TextCodec.h"
+
 namespace LiveModule::platform {
 namespace {
 
 constexpr const char* kNoAddress = "0.0.0.0";
 // The flag of the network an interface is connected to (wlanapi.h of mingw-w64 lacks it).
 constexpr DWORD kNetworkConnected = 0x00000001;
+// WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_MANUAL_HIDDEN_PROFILES
+constexpr DWORD kIncludeHiddenProfiles = 0x00000002;
 
 struct WlanMemoryFree {
     void operator()(void* memory) const { ::WlanFreeMemory(memory); }
@@ -79,7 +83,7 @@ bool ListNetAdapters(std::vector<AdapterEntry>& adapters) {
     return true;
 }
 
-// The SSID of the network the adapter's wireless interface lists as connected.
+// The profile name of the network the adapter's wireless interface lists as connected, as UTF-8.
 std::string GetConnectedWirelessNetwork(const std::string& adapterName) {
     if (adapterName.empty()) return {};
     const WlanSession session;
@@ -89,9 +93,10 @@ std::string GetConnectedWirelessNetwork(const std::string& adapterName) {
     const std::unique_ptr<WLAN_INTERFACE_INFO_LIST, WlanMemoryFree> interfaces(rawInterfaces);
     for (DWORD i = 0; i < interfaces->dwNumberOfItems; ++i) {
         const WLAN_INTERFACE_INFO& item = interfaces->InterfaceInfo[i];
-        if (_stricmp(GuidText(item.InterfaceGuid).c_str(), adapterName.c_str()) != 0) continue;
+        if (GuidText(item.InterfaceGuid) != adapterName) continue;
         WLAN_AVAILABLE_NETWORK_LIST* rawNetworks = nullptr;
-        if (::WlanGetAvailableNetworkList(session.get(), &item.InterfaceGuid, 0, nullptr, &rawNetworks) !=
+        if (::WlanGetAvailableNetworkList(session.get(), &item.InterfaceGuid, kIncludeHiddenProfiles, nullptr,
+                                          &rawNetworks) !=
                 ERROR_SUCCESS ||
             !rawNetworks) {
             return {};
@@ -100,8 +105,9 @@ std::string GetConnectedWirelessNetwork(const std::string& adapterName) {
         for (DWORD n = 0; n < networks->dwNumberOfItems; ++n) {
             const WLAN_AVAILABLE_NETWORK& network = networks->Network[n];
             if (!(network.dwFlags & kNetworkConnected)) continue;
-            const ULONG length = std::min<ULONG>(network.dot11Ssid.uSSIDLength, DOT11_SSID_MAX_LENGTH);
-            return std::string(reinterpret_cast<const char*>(network.dot11Ssid.ucSSID), length);
+            const std::wstring profile(network.strProfileName,
+                                       wcsnlen(network.strProfileName, WLAN_MAX_NAME_LENGTH));
+            return EncodeText(Codeset::Utf8, profile, OnBadInput::Replace).value_or(std::string());
         }
         return {};
     }

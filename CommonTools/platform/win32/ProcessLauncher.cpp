@@ -30,9 +30,9 @@ std::vector<std::string> SplitCommandLine(const std::string& parameters) {
 bool RunHiddenAndWait(const std::string& program, const std::string& parameters) {
     SHELLEXECUTEINFOA info{};
     info.cbSize = sizeof info;
-    // NOASYNC: the call may come from a thread without a message loop of its own.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = "open";
+    // No error dialog: a missing program must not stop the host's UI thread behind a message box.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = nullptr;  // the default verb
     info.lpFile = program.c_str();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_HIDE;

@@ -4,7 +4,8 @@
 
 namespace LiveModule::platform {
 
-// The system's text for a Win32 error code, without the trailing line end; empty when it has none.
+// The system's US English text for a Win32 error code, without the trailing line end; empty when it
+// has none.
 std::string SystemErrorText(unsigned long code);
 
 }  // namespace LiveModule::platform
