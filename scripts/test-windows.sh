@@ -83,7 +83,7 @@ done
 
 echo "== 3. lm-host.exe under Wine against the catalogue server"
 source "$here/scripts/windows-e2e.sh"
-check "end-to-end: download, install, load, hot update by a timer cycle, exit" run_end_to_end
+check "end-to-end: download, install, load, host dependencies, hot update by a timer cycle, exit" run_end_to_end
 
 echo
 echo "+-------------------------------------------------------------------------------"

@@ -5,7 +5,8 @@
 # catalogue that the Linux catalogue-server serves on the default environment's loopback port. The
 # first host start downloads, installs and loads them; the second publishes downloader 2.0.0 while
 # it runs and has a timer cycle (the test hook, asked for through a file) fetch and hot-load it;
-# then the host is told to exit.
+# then the host is told to exit. The host program runs from a folder of its own, so the files the
+# tree keeps for beside it (MainProgramDeps) can be seen arriving there.
 
 e2e_port=18600  # the default catalogue server (environment 0) of test builds
 
@@ -49,7 +50,7 @@ e2e_start_host() {  # output file, extra arguments
   local out=$1
   shift
   rm -f "$e2e_work/exit"
-  wine "$build/tools/host/lm-host.exe" --factory "$(winpath "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll")" \
+  wine "$e2e_work/host/lm-host.exe" --factory "$(winpath "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll")" \
     --env 0 --exit-when "$(winpath "$e2e_work/exit")" "$@" > "$out" 2>&1 &
   e2e_host_pid=$!
 }
@@ -88,7 +89,10 @@ run_end_to_end() {
 }
 
 run_end_to_end_steps() {
-  mkdir -p "$e2e_modules/LiveModuleFactory/64bit" "$e2e_root/config" "$e2e_packages"
+  mkdir -p "$e2e_modules/LiveModuleFactory/64bit" "$e2e_root/config" "$e2e_packages" "$e2e_work/host" \
+    "$e2e_modules/MainProgramDeps/64bit/6_3_1_0"
+  cp "$build/tools/host/lm-host.exe" "$e2e_work/host/"
+  echo "needed beside the host" > "$e2e_modules/MainProgramDeps/64bit/6_3_1_0/host-dependency.txt"
   cp "$build/root/modules/LiveModuleFactory/64bit/"{LiveModuleFactory.dll,Log.dll,FileOperation.exe} \
     "$e2e_modules/LiveModuleFactory/64bit/"
   printf '[General]\nUpdateIntervalInMin=1\n' > "$e2e_root/global.ini"
@@ -114,6 +118,8 @@ run_end_to_end_steps() {
   e2e_wait_for "$e2e_work/host1.out" "[downloader 1.0.0] cannot start" 30 || return 1
   e2e_show "$e2e_work/host1.out"
   e2e_stop_host || return 1
+  [[ -f $e2e_work/host/host-dependency.txt ]] || { e2e_fail "FileOperation.exe did not copy the host dependency"; return 1; }
+  echo "    FileOperation.exe copied MainProgramDeps\64bit\6_3_1_0\host-dependency.txt beside lm-host.exe"
   for id in hello_client hello_service downloader; do
     [[ -f $e2e_modules/$id/64bit/${id}_6_3_1_0.dll ]] || { e2e_fail "$id is not installed"; return 1; }
   done
