@@ -7,12 +7,13 @@
 
 #include "platform/FileSystem.h"
 #include "platform/VersionResource.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 namespace {
 
 std::string Join(const std::string& directory, const std::string& name) {
-    return directory + "/" + name;
+    return directory + platform::kPathSeparator + name;
 }
 
 // The path without trailing "/": with one, the system resolves a final link instead of naming it.

@@ -1,6 +1,7 @@
 #include "FactoryEnvironment.h"
 
 #include <algorithm>
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -8,7 +9,7 @@ namespace {
 
 // Replaces `path` by its part before the last separator; false when it has none.
 bool Cut(std::string& path) {
-    size_t last = path.rfind('/');
+    size_t last = path.find_last_of(platform::kPathSeparators);
     if (last == std::string::npos) return false;
     path.erase(last);
     return true;
@@ -25,18 +26,19 @@ FactoryDirectories DetectDirectories(const std::string& libraryPath, const std::
     FactoryDirectories dirs;
     std::string s = libraryPath;
     if (!Cut(s)) return dirs;
-    dirs.factoryDir = s + "/";
+    dirs.factoryDir = s + platform::kPathSeparator;
     if (!Cut(s) || !Cut(s)) return dirs;
-    dirs.modulesDir = s + "/";
+    dirs.modulesDir = s + platform::kPathSeparator;
     if (!Cut(s)) return dirs;
-    dirs.configDir = s + "/config/";
-    dirs.logDir = s + "/logs/";
+    dirs.configDir = s + platform::kPathSeparator + "config" + platform::kPathSeparator;
+    dirs.logDir = s + platform::kPathSeparator + "logs" + platform::kPathSeparator;
     const std::string root = s;
     if (!Cut(s)) return dirs;
-    size_t k = s.rfind('/');
+    size_t k = s.find_last_of(platform::kPathSeparators);
     // Without a data folder there is no place for it: "/Temp" would be made at the top of the system.
     if (k == std::string::npos || localAppData.empty()) return dirs;
-    dirs.tempDir = localAppData + "/Temp" + root.substr(k) + "/";
+    const char sep = platform::kPathSeparator;
+    dirs.tempDir = localAppData + sep + "Temp" + sep + root.substr(k + 1) + sep;
     return dirs;
 }
 

@@ -5,18 +5,20 @@
 #include "platform/FileSystem.h"
 #include "platform/ProcessInfo.h"
 #include "platform/ProcessLauncher.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
 namespace {
-const char* const kCopyProgram = "FileOperation";
+const std::string kCopyProgram = std::string("FileOperation") + platform::kProgramSuffix;
 }
 
 void LiveModuleFactory::DeployHostDependencies() {
     if (modulesDir.empty()) return;
     std::string source;
     for (const std::string& tag : qtVersions) {
-        std::string folder = modulesDir + "MainProgramDeps/64bit/" + tag + "/";
+        const std::string sep = platform::kPathSeparatorText;
+        std::string folder = modulesDir + "MainProgramDeps" + sep + "64bit" + sep + tag + sep;
         if (PathExists(folder)) {
             source = folder;
             break;
@@ -26,7 +28,7 @@ void LiveModuleFactory::DeployHostDependencies() {
 
     std::string executable;
     if (!platform::GetHostExecutablePath(executable)) return;
-    const size_t last = executable.rfind('/');
+    const size_t last = executable.find_last_of(platform::kPathSeparators);
     if (last == std::string::npos) return;
     const std::string hostDir = executable.substr(0, last);
 
@@ -35,7 +37,7 @@ void LiveModuleFactory::DeployHostDependencies() {
     for (const platform::DirEntry& item : entries) {
         if (!item.isRegularFile || item.name.empty() || item.name == "." || item.name == "..") continue;
         const std::string src = source + item.name;
-        const std::string dst = hostDir + "/" + item.name;
+        const std::string dst = hostDir + platform::kPathSeparator + item.name;
         if (PathExists(dst)) continue;  // an existing file is never replaced
         LM_LOG(kLogInfo, "[LiveModuleFactory] Copy app deps begin {src: %s, dst:%s}", src.c_str(), dst.c_str());
         RunFileOperation(src, dst);

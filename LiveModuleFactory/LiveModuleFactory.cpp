@@ -10,6 +10,7 @@
 #include "platform/ProcessInfo.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/UpdaterCallbacks.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -93,7 +94,7 @@ void LiveModuleFactory::DetectQtVersions() {
     if (version.empty()) {
         std::string executable;
         if (!platform::GetHostExecutablePath(executable)) return;
-        size_t last = executable.rfind('/');
+        size_t last = executable.find_last_of(platform::kPathSeparators);
         std::string folder = last == std::string::npos ? std::string() : executable.substr(0, last + 1);
         version = GetFileProductVersion(folder + platform::QtPlatformPluginRelativePath());
     }

@@ -1,6 +1,7 @@
 #include "LogBridge.h"
 
 #include <atomic>
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -23,7 +24,8 @@ void ClearEntryPoints() {
 }  // namespace
 
 const char* LogLibraryFileName() {
-    return "Log.so";
+    static const std::string name = std::string("Log") + platform::kLibrarySuffix;
+    return name.c_str();
 }
 
 DoLogFunc LogEntry() {

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleRecord.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -22,7 +23,8 @@ bool IsSpecialName(const std::string& name) {
 
 std::string LiveModuleFactory::LibraryCandidate(const std::string& folder, const std::string& name,
                                                 const std::string& tag) const {
-    return folder + "/64bit/" + name + "_" + tag + ".so";
+    const std::string sep = platform::kPathSeparatorText;
+    return folder + sep + "64bit" + sep + name + "_" + tag + platform::kLibrarySuffix;
 }
 
 void LiveModuleFactory::LoadAllModules() {
@@ -34,7 +36,7 @@ void LiveModuleFactory::LoadAllModules() {
         if (!item.isDirectory || IsSpecialName(name) || name == kFactoryModuleName) continue;
         const std::string folder = modulesDir + name;
         // A web plug-in package does not belong here; once moved it has no library left.
-        if (PathExists(folder + "/" + name + ".webdll")) updater->MoveToWebPlugins(folder, name);
+        if (PathExists(folder + platform::kPathSeparator + name + ".webdll")) updater->MoveToWebPlugins(folder, name);
 
         ModuleRecord record;
         std::string candidate;
@@ -55,7 +57,7 @@ void LiveModuleFactory::LoadAllModules() {
             LM_LOG(kLogError, "[LiveModuleFactory] Module skipped after a crash { id: %s }", name.c_str());
             continue;
         }
-        platform::SetLibraryDirectory(folder + "/64bit/");
+        platform::SetLibraryDirectory(folder + platform::kPathSeparator + "64bit" + platform::kPathSeparator);
         LoadModule(candidate, record);
     }
     SortModules();

@@ -9,6 +9,7 @@
 #include "VersionCompare.h"
 #include "net_request/NetRequest.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/PathStyle.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleRecord.h"
 
@@ -128,7 +129,7 @@ void LiveModuleFactory::OnModuleInstalled(std::string name) {
     for (const std::string& tag : qtVersions) {
         std::string candidate = LibraryCandidate(folder, name, tag);
         if (!PathExists(candidate)) continue;
-        platform::SetLibraryDirectory(folder + "/64bit/");
+        platform::SetLibraryDirectory(folder + platform::kPathSeparator + "64bit" + platform::kPathSeparator);
         LoadModule(candidate, record);
         break;
     }

@@ -60,15 +60,15 @@ function(livemodule_add_module id)
     target_compile_options(${LM_TARGET} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>)
   endif()
   set_target_properties(${LM_TARGET} PROPERTIES
-    PREFIX "" OUTPUT_NAME ${id}_${first_tag} SUFFIX ".so"
-    LIBRARY_OUTPUT_DIRECTORY ${folder}
+    PREFIX "" OUTPUT_NAME ${id}_${first_tag} SUFFIX "${CMAKE_SHARED_LIBRARY_SUFFIX}"
+    LIBRARY_OUTPUT_DIRECTORY ${folder} RUNTIME_OUTPUT_DIRECTORY ${folder}
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
     LIVEMODULE_PACKAGE_DIR ${LM_OUTPUT_DIR}/${id})
   list(REMOVE_AT LM_QT_TAGS 0)
   foreach(tag ${LM_QT_TAGS})
     add_custom_command(TARGET ${LM_TARGET} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${LM_TARGET}> ${folder}/${id}_${tag}.so
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${LM_TARGET}> ${folder}/${id}_${tag}${CMAKE_SHARED_LIBRARY_SUFFIX}
       VERBATIM)
   endforeach()
 endfunction()

@@ -10,6 +10,7 @@
 #include "net_request/NetRequest.h"
 #include "net_request/RequestEncoding.h"
 #include "platform/FileSystem.h"
+#include "platform/PathStyle.h"
 
 // How one GET, POST or download runs, on a worker or on the caller's thread. Nothing here holds a
 // lock; a download's progress step takes the download lock for itself.
@@ -21,7 +22,7 @@ constexpr int kRenameAttempts = 101;
 constexpr auto kRenamePause = std::chrono::milliseconds(20);
 
 std::string ParentDirectory(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(platform::kPathSeparators);
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 

@@ -7,6 +7,7 @@
 #include "updater/Catalogue.h"
 #include "updater/CatalogueUrl.h"
 #include "updater/UpdateInterval.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -36,7 +37,7 @@ int LiveModuleUpdater::Init(const std::string& dir, int env) {
     if (initialized) return 0;
     modulesDir = dir;
     moduleInfoPath = modulesDir + "ModuleInfo";
-    stagingDir = modulesDir + "Temp/";
+    stagingDir = modulesDir + "Temp" + platform::kPathSeparator;
     // A factory package downloaded last time is handed to the loader before anything else runs.
     const int waitingFactory = ApplyFactoryPackage();
     if (waitingFactory != 0) return waitingFactory;

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ModuleInfoFile.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -58,7 +59,7 @@ void LiveModuleUpdater::ResetVersion(const std::string& name) {
 }
 
 bool LiveModuleUpdater::IsInstalled(const std::string& name) {
-    return PathExists(modulesDir + name) || PathExists(modulesDir + "WebPlugins/" + name);
+    return PathExists(modulesDir + name) || PathExists(modulesDir + "WebPlugins" + platform::kPathSeparator + name);
 }
 
 bool LiveModuleUpdater::IsModuleEnabled(ModuleRecord& record) {

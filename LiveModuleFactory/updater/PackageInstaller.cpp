@@ -8,6 +8,7 @@
 #include "updater/FolderSwap.h"
 #include "updater/LiveModuleUpdater.h"
 #include "updater/ZipExtractor.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -44,8 +45,8 @@ bool LiveModuleUpdater::InstallModule(const std::string& name) {
         error = "[LiveModuleUpdater] Copy module dir failed";
     } else {
         LM_KILL_POINT("install.extracted");
-        if (PathExists(extracted + "/" + name + ".webdll")) {
-            const std::string webPlugins = modulesDir + kWebPluginsFolder + "/";
+        if (PathExists(extracted + platform::kPathSeparator + name + ".webdll")) {
+            const std::string webPlugins = modulesDir + kWebPluginsFolder + platform::kPathSeparator;
             CreateDirIfMissing(webPlugins);
             target = webPlugins + name;
         }
@@ -116,7 +117,7 @@ void LiveModuleUpdater::MoveToWebPlugins(const std::string& folder, const std::s
     if (folder.empty() || name.empty() || modulesDir.empty() || !IsModuleFolderName(name)) return;
     const std::string webPlugins = modulesDir + kWebPluginsFolder;
     CreateDirIfMissing(webPlugins);
-    if (CopyDir(folder, webPlugins + "/" + name, true)) DeleteDir(folder);
+    if (CopyDir(folder, webPlugins + platform::kPathSeparator + name, true)) DeleteDir(folder);
 }
 
 }  // namespace LiveModule

@@ -1,6 +1,7 @@
 #include "updater/UpdateInterval.h"
 
 #include "platform/ProfileReader.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -11,10 +12,10 @@ constexpr int kMaxMinutes = 71582;  // 71582 x 60000 < 2^32 <= 71583 x 60000
 
 std::string GlobalIniPath(const std::string& modulesDir) {
     std::string root = modulesDir;
-    if (!root.empty() && root.back() == '/') root.pop_back();
-    const std::size_t last = root.rfind('/');
+    if (!root.empty() && root.back() == platform::kPathSeparator) root.pop_back();
+    const std::size_t last = root.find_last_of(platform::kPathSeparators);
     root = last == std::string::npos ? "." : root.substr(0, last);
-    return root + "/global.ini";
+    return root + platform::kPathSeparator + "global.ini";
 }
 
 uint32_t ReadUpdateIntervalMs(const std::string& iniPath) {

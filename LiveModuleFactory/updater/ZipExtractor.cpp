@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 #include "updater/ZipEntryName.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -51,7 +52,7 @@ bool CreateEntryLevels(std::string path, const std::vector<std::string>& levels,
         path += levels[i];
         platform::MakeDirectory(path);
         if (!IsRealDirectory(path)) return false;
-        path += '/';
+        path += platform::kPathSeparator;
     }
     return true;
 }
@@ -224,7 +225,7 @@ bool ExtractEntry(unzFile archive, const Extraction& extraction) {
     if (levels.empty() || !CreateEntryLevels(base, levels, levels.size() - 1)) return false;
 
     std::string path = base;
-    for (std::size_t i = 0; i < levels.size(); ++i) path += (i == 0 ? "" : "/") + levels[i];
+    for (std::size_t i = 0; i < levels.size(); ++i) path += (i == 0 ? "" : platform::kPathSeparatorText) + levels[i];
     if (unzOpenCurrentFilePassword(archive, extraction.password) != UNZ_OK) return false;
     EntryTimes times;
     times.modification = times.access = LocalDosTime(info.tmu_date);

@@ -4,7 +4,11 @@
 #include "ILiveModuleFactory.h"
 
 // Marks a function as exported with C linkage from a module or factory library.
+#ifdef _WIN32
+#define LIVEMODULE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define LIVEMODULE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 

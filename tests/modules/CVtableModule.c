@@ -8,7 +8,11 @@
 #include <string.h>
 #include <wchar.h>
 
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 typedef struct CModule {
     void* const* vtable;

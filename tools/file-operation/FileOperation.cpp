@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
     if (error) {
         std::error_code ignored;
         fs::remove(partial, ignored);
-        std::fprintf(stderr, "FileOperation: cannot copy %s to %s: %s\n", source.c_str(), destination.c_str(),
-                     error.message().c_str());
+        std::fprintf(stderr, "FileOperation: cannot copy %s to %s: %s\n", source.string().c_str(),
+                     destination.string().c_str(), error.message().c_str());
         return 1;
     }
     return 0;

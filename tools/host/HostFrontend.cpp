@@ -5,7 +5,11 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#define HOST_EXPORT extern "C" __declspec(dllexport)
+#else
 #define HOST_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -8,7 +8,13 @@
 #include <mutex>
 #include <string>
 
+#include "platform/PathStyle.h"
+
+#ifdef _WIN32
+#define LOG_EXPORT extern "C" __declspec(dllexport)
+#else
 #define LOG_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -36,7 +42,9 @@ LOG_EXPORT void InitilizeLog(const char* logDirectory, const char* /*second*/) {
     ++g_users;
     if (g_users > 1) return;
     g_directory = logDirectory ? logDirectory : "";
-    if (!g_directory.empty() && g_directory.back() != '/') g_directory += '/';
+    if (!g_directory.empty() && g_directory.back() != LiveModule::platform::kPathSeparator) {
+        g_directory += LiveModule::platform::kPathSeparator;
+    }
 }
 
 LOG_EXPORT void UnInitilizeLog() {
@@ -52,7 +60,8 @@ LOG_EXPORT void DoLog(int level, const char* format, ...) {
     timeval now{};
     gettimeofday(&now, nullptr);
     tm local{};
-    localtime_r(&now.tv_sec, &local);
+    const time_t seconds = now.tv_sec;  // timeval counts in long on Windows
+    localtime_r(&seconds, &local);
 
     va_list args;
     va_start(args, format);

@@ -1,0 +1,27 @@
+#include "platform/FrontendApi.h"
+
+#include "platform/ProcessInfo.h"
+
+namespace LiveModule::platform {
+
+namespace {
+using RegisterFunc = void (*)(FrontendEventCallback callback, void* data);
+
+// The functions live in obs-frontend-api.dll, or in the host executable for our own hosts.
+bool CallHost(const char* name, FrontendEventCallback callback, void* data) {
+    auto function = reinterpret_cast<RegisterFunc>(FindHostSymbol(name));
+    if (!function) return false;
+    function(callback, data);
+    return true;
+}
+}  // namespace
+
+bool AddFrontendEventCallback(FrontendEventCallback callback, void* data) {
+    return CallHost("obs_frontend_add_event_callback", callback, data);
+}
+
+bool RemoveFrontendEventCallback(FrontendEventCallback callback, void* data) {
+    return CallHost("obs_frontend_remove_event_callback", callback, data);
+}
+
+}  // namespace LiveModule::platform

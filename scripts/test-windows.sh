@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Builds the Windows binaries (scripts/build-windows.sh) and checks them under Wine, headless:
+#   1. the factory library's exports and imports (objdump);
+#   2. the Windows test programs, when the build made them;
+#   3. an end-to-end run of lm-host.exe against the Linux catalogue-server on loopback: the first
+#      start downloads, installs and loads the sample modules; a timer cycle hot-loads an update
+#      while the host runs; the exit gives the End line; the Begin line carries lm-host.exe's own
+#      ProductVersion.
+# Prints a summary and exits non-zero when a check failed.
+#   scripts/test-windows.sh [--no-build] [--keep]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build/windows
+linux_build=$here/build/normal
+no_build=0 keep=0
+for arg in "$@"; do
+  case $arg in
+    --no-build) no_build=1 ;;
+    --keep) keep=1 ;;
+    *) echo "usage: test-windows.sh [--no-build] [--keep]" >&2; exit 64 ;;
+  esac
+done
+started=$SECONDS
+results=()
+failed=0
+record() {  # status, text
+  if [[ $1 == 0 ]]; then results+=("ok    $2"); else results+=("FAIL  $2"); failed=1; fi
+}
+check() {  # text, command...: records whether the command succeeds
+  local text=$1
+  shift
+  if "$@"; then record 0 "$text"; else record 1 "$text"; fi
+}
+
+if [[ $no_build == 0 ]]; then
+  "$here/scripts/build-windows.sh" "$build"
+  # The catalogue server is a Linux program: from the Linux build, configured as the tests configure it.
+  if [[ ! -f $linux_build/CMakeCache.txt ]]; then
+    "$here/scripts/deps.sh"
+    # shellcheck source=config.sh
+    source "$here/scripts/config.sh"
+    cmake -S "$here" -B "$linux_build" "${livemodule_config[@]}" >/dev/null
+  fi
+  cmake --build "$linux_build" -j2 --target catalogue-server >/dev/null
+fi
+
+# Wine, headless and quiet, in a prefix of its own made once per build folder.
+export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "== Preparing the Wine prefix"
+  wineboot -i >/dev/null 2>&1
+fi
+wineserver -p 60  # keeps one server for every program of the run
+trap 'wineserver -k 2>/dev/null || true' EXIT
+winpath() { echo "Z:${1//\//\\}"; }
+
+echo "== 1. LiveModuleFactory.dll: exports and imports"
+dll=$build/root/modules/LiveModuleFactory/64bit/LiveModuleFactory.dll
+dump=$(x86_64-w64-mingw32-objdump -p "$dll")
+exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | tail -n +2 | grep -oE '\] [A-Za-z_]+' | cut -c3- | tr '\n' ' ')
+imports=$(grep 'DLL Name:' <<<"$dump" | awk '{print $3}' | tr '\n' ' ')
+echo "    exports: $exports"
+echo "    imports: $imports"
+check "factory exports exactly LoadLiveModuleFactory, UnloadLiveModuleFactory and the test hook" \
+  test "$exports" == "LiveModuleTestFireUpdateTimer LoadLiveModuleFactory UnloadLiveModuleFactory "
+system_dlls=" ADVAPI32.dll bcrypt.dll CRYPT32.dll IPHLPAPI.DLL KERNEL32.dll msvcrt.dll ole32.dll SHELL32.dll USER32.dll VERSION.dll wlanapi.dll WS2_32.dll "
+foreign=""
+for name in $imports; do [[ $system_dlls == *" $name "* ]] || foreign+="$name "; done
+check "factory imports only system DLLs${foreign:+ (not: $foreign)}" test -z "$foreign"
+
+echo "== 2. Test programs under Wine"
+shopt -s nullglob
+programs=("$build"/tests/*/*_tests.exe)
+[[ ${#programs[@]} -gt 0 ]] || echo "    (none built)"
+for program in "${programs[@]}"; do
+  name=$(basename "$program" .exe)
+  status=0
+  (cd "$(dirname "$program")" && wine "$program" --gtest_brief=1) > "$build/$name.out" 2>&1 || status=$?
+  grep -E '^\[  (PASSED|FAILED) |^\[  FAILED  \]' "$build/$name.out" | sed 's/^/    /' || true
+  record $status "$name"
+done
+
+echo "== 3. lm-host.exe under Wine against the catalogue server"
+source "$here/scripts/windows-e2e.sh"
+check "end-to-end: download, install, load, host dependencies, hot update by a timer cycle, exit" run_end_to_end
+
+echo
+echo "+-------------------------------------------------------------------------------"
+echo "| Windows build under Wine ($(wine --version))"
+for line in "${results[@]}"; do echo "|   $line"; done
+echo "|   time: $((SECONDS - started)) s"
+echo "+-------------------------------------------------------------------------------"
+exit $failed

@@ -1,0 +1,172 @@
+// The Win32 platform layer under real calls: code pages, version resources, thread timers on the
+// message loop, the hidden copy program, the profile reader, libraries, module paths, front-end
+// functions and network adapters.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// The platform calls of these names, not the Win32 macros for their ANSI forms.
+#undef LoadLibrary
+#undef GetProfileInt
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "DeviceIdentity.h"
+#include "FileUtils.h"
+#include "HostFrontend.h"
+#include "TextConversion.h"
+#include "Win32TestSupport.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FrontendApi.h"
+#include "platform/NetAdapters.h"
+#include "platform/ProcessInfo.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/ProfileReader.h"
+#include "platform/TextCodec.h"
+#include "platform/ThreadTimer.h"
+#include "platform/VersionResource.h"
+
+
+namespace platform = LiveModule::platform;
+using lmtest::win32::ProgramFolder;
+using lmtest::win32::PumpUntil;
+using lmtest::win32::ReadFile;
+using lmtest::win32::TempDir;
+using lmtest::win32::WriteFile;
+
+TEST(Win32TextCodec, Cp936RoundTripsOnOverlappingThreadsAndBadInputFollowsTheChoice) {
+    const std::string gbk = "\xD6\xD0\xCE\xC4";  // two Chinese characters in code page 936
+    const std::wstring wide = L"\u4E2D\u6587";
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                if (LiveModule::ChsToWide(gbk) != wide || LiveModule::WideToChs(wide) != gbk) ++mismatches;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+
+    using platform::Codeset;
+    using platform::OnBadInput;
+    const std::wstring thai = L"\u0E01";  // not in code page 936
+    EXPECT_EQ(platform::EncodeText(Codeset::Cp936, thai, OnBadInput::Replace), std::optional<std::string>("?"));
+    EXPECT_EQ(platform::EncodeText(Codeset::Cp936, thai, OnBadInput::Fail), std::nullopt);
+    EXPECT_EQ(platform::DecodeText(Codeset::Utf8, "a\xFF" "b", OnBadInput::Replace),
+              std::optional<std::wstring>(L"a\uFFFDb"));
+    EXPECT_EQ(platform::DecodeText(Codeset::Utf8, "a\xFF" "b", OnBadInput::Fail), std::nullopt);
+    EXPECT_EQ(platform::EncodeText(Codeset::Utf8, L"\u4E2D", OnBadInput::Fail),
+              std::optional<std::string>("\xE4\xB8\xAD"));
+    EXPECT_EQ(platform::DecodeText(Codeset::Ansi, std::string("a\0b", 3), OnBadInput::Fail),
+              std::optional<std::wstring>(std::wstring(L"a\0b", 3)));
+}
+
+TEST(Win32VersionResource, ReadsBuiltBinariesAndGivesNothingForFilesWithoutOne) {
+    const std::string folder = ProgramFolder();
+    EXPECT_EQ(LiveModule::GetFileProductVersion(folder + "lm-host.exe"), "30.0.0");
+    EXPECT_EQ(LiveModule::GetFileProductVersion(folder + "LiveModuleFactory.dll"), "1.0.0.5");
+    std::map<std::string, std::string> values;
+    ASSERT_TRUE(platform::ReadVersionResource(folder + "LiveModuleFactory.dll", values));
+    EXPECT_EQ(values["\\VarFileInfo\\Translation"], "040904b0");
+
+    TempDir dir;
+    WriteFile(dir.path() + "text.dll", "not a library");
+    const std::string library = ReadFile(folder + "LiveModuleFactory.dll");
+    WriteFile(dir.path() + "truncated.dll", library.substr(0, 1024));
+    for (const char* name : {"text.dll", "truncated.dll", "missing.dll"}) {
+        EXPECT_EQ(LiveModule::GetFileProductVersion(dir.path() + name), "") << name;
+    }
+}
+
+TEST(Win32ThreadTimer, TicksOnTheMessageLoopUntilKilledEvenFromItsOwnTick) {
+    int first = 0;
+    int second = 0;
+    platform::TimerId firstId = 0;
+    firstId = platform::SetThreadTimer(10, [&] {
+        if (++first == 3) platform::KillThreadTimer(firstId);
+    });
+    const platform::TimerId secondId = platform::SetThreadTimer(10, [&] { ++second; });
+    ASSERT_NE(firstId, 0u);
+    ASSERT_NE(secondId, 0u);
+    EXPECT_EQ(first + second, 0) << "ticks only come from the message loop";
+    ASSERT_TRUE(PumpUntil([&] { return second >= 8; }, 5000));
+    EXPECT_EQ(first, 3);
+    platform::KillThreadTimer(secondId);
+    const int seen = second;
+    EXPECT_FALSE(PumpUntil([&] { return second > seen; }, 150));
+}
+
+TEST(Win32ProcessLauncher, RunsTheCopyProgramHiddenAndWaitsForIt) {
+    TempDir dir;
+    const std::string source = dir.path() + "a source file.txt";
+    const std::string target = dir.path() + "the copy.txt";
+    WriteFile(source, "payload");
+    ASSERT_TRUE(platform::RunHiddenAndWait(ProgramFolder() + "FileOperation.exe",
+                                           "-cf \"" + source + "\" \"" + target + "\""));
+    EXPECT_EQ(ReadFile(target), "payload") << "the copy is complete when the call returns";
+    EXPECT_FALSE(platform::RunHiddenAndWait(dir.path() + "missing.exe", ""));
+}
+
+TEST(Win32ProfileReader, ReadsIntegersAsTheProfileCallDoes) {
+    TempDir dir;
+    const std::string ini = dir.path() + "global.ini";
+    WriteFile(ini, "[General]\r\nUpdateIntervalInMin=12abc\r\nWords=none\r\n[Other]\r\nx=5\r\n");
+    EXPECT_EQ(platform::GetProfileInt("general", "updateintervalinmin", 30, ini), 12);
+    EXPECT_EQ(platform::GetProfileInt("General", "Words", 30, ini), 0);
+    EXPECT_EQ(platform::GetProfileInt("General", "Missing", 30, ini), 30);
+    EXPECT_EQ(platform::GetProfileInt("None", "x", 7, ini), 7);
+    EXPECT_EQ(platform::GetProfileInt("Other", "x", 7, dir.path() + "absent.ini"), 7);
+}
+
+namespace {
+void CountEvent(int event, void* data) {
+    if (event == platform::kFrontendEventExit) ++*static_cast<int*>(data);
+}
+}  // namespace
+
+TEST(Win32Libraries, LoadPathsAndTheHostsFrontEndFunctions) {
+    const std::string folder = ProgramFolder();
+    platform::LibraryHandle log = platform::LoadLibrary(folder + "Log.dll");
+    ASSERT_NE(log, nullptr);
+    EXPECT_NE(platform::GetLibrarySymbol(log, "DoLog"), nullptr);
+    EXPECT_EQ(platform::GetLibrarySymbol(log, "Absent"), nullptr);
+    platform::FreeLibrary(log);
+    std::string error;
+    EXPECT_EQ(platform::LoadLibrary(folder + "missing.dll", &error), nullptr);
+    EXPECT_FALSE(error.empty()) << "the system's text for the failure";
+    platform::SetLibraryDirectory(folder);
+    EXPECT_EQ(platform::GetLibraryDirectory(), folder);
+    platform::SetLibraryDirectory("");
+
+    std::string executable;
+    std::string own;
+    ASSERT_TRUE(platform::GetHostExecutablePath(executable));
+    ASSERT_TRUE(platform::GetModulePathFromAddress(reinterpret_cast<const void*>(&CountEvent), own));
+    EXPECT_EQ(own, executable);
+    EXPECT_EQ(executable.rfind(folder, 0), 0u);
+    const std::string appData = platform::GetLocalAppDataDir();
+    ASSERT_FALSE(appData.empty());
+    EXPECT_NE(appData.back(), '\\');
+
+    int exits = 0;
+    ASSERT_TRUE(platform::AddFrontendEventCallback(&CountEvent, &exits));
+    LiveModule::host::FireFrontendEvent(platform::kFrontendEventExit);
+    ASSERT_TRUE(platform::RemoveFrontendEventCallback(&CountEvent, &exits));
+    LiveModule::host::FireFrontendEvent(platform::kFrontendEventExit);
+    EXPECT_EQ(exits, 1);
+}
+
+TEST(Win32NetAdapters, ListsAdaptersWithAddressesAndAsksWlanSafely) {
+    std::vector<platform::AdapterEntry> adapters;
+    ASSERT_TRUE(platform::ListNetAdapters(adapters));
+    for (const platform::AdapterEntry& adapter : adapters) {
+        EXPECT_FALSE(adapter.name.empty());
+        EXPECT_FALSE(adapter.ipAddresses.empty());
+        EXPECT_LE(adapter.addressLength, platform::kMaxAdapterAddressLength);
+    }
+    EXPECT_EQ(platform::GetConnectedWirelessNetwork("{00000000-0000-0000-0000-000000000000}"), "");
+    EXPECT_FALSE(LiveModule::MakeUserDevice().empty());
+}
