@@ -4,6 +4,7 @@
 #   scripts/demo.sh [--keep]     --keep leaves the demonstration's installation tree for inspection
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mkdir -p build
 scripts/deps.sh || { echo "demo.sh: the Debian packages could not be installed (see above)" >&2; exit 1; }
 source scripts/config.sh
 build=build/normal
