@@ -55,10 +55,12 @@ trap cleanup EXIT
 trap 'fail 8 "line $LINENO: \"$BASH_COMMAND\" failed with status $?"' ERR
 
 step() { printf '\n== %s\n' "$*"; }
-log_file() {  # the factory's log file, or nothing before the factory has written one
-  local logs=("$root"/logs/*.log)
-  [[ ${#logs[@]} -gt 0 ]] && echo "${logs[0]}"
-  return 0
+log_file() {  # the factory's newest log file (one a day), or nothing before it has written one
+  local newest="" file
+  for file in "$root"/logs/*.log; do
+    [[ -z $newest || $file -nt $newest ]] && newest=$file
+  done
+  echo "$newest"
 }
 # Exits with CODE after saying WHY, what the programs said and the log's last lines.
 fail() {
@@ -247,6 +249,9 @@ start_server
 log_mark=$(size_of "$log")
 start_host "$work/host2.out"
 wait_for "$work/host2.out" "lm-host: factory started" 60
+previous_log=$log
+wait_for_log 10
+[[ $log == "$previous_log" ]] || log_mark=0  # a new day, a new file
 # Modules are initialised in registry order, which is zorder once the start-up scan is sorted; a
 # module whose Initialize fails is logged and unloaded, and is no part of that list.
 failed=$(tail -c +$((log_mark + 1)) "$log" | sed -nE 's/.*Module initialize failed \{ id: ([a-z_]+) \}.*/\1/p')
