@@ -14,7 +14,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${livemodule_config[@]
 echo "Building what the demonstration needs (the compiler's output goes to $build.demo-build.log)"
 if ! cmake --build "$build" -j "$(nproc)" --target LiveModuleFactory Log FileOperation lm-host catalogue-server \
      lm-pack hello_service hello_client downloader downloader_v2 web_panel 2>&1 | tee "$build.demo-build.log" |
-     scripts/build-progress.sh; then
+     scripts/build-progress.sh --no-percent; then
   tail -n 30 "$build.demo-build.log"
   echo "demo.sh: the build failed (all of it in $build.demo-build.log)" >&2
   exit 1
