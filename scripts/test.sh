@@ -58,10 +58,10 @@ configure() {  # name cmake flags...
 build() {  # name [targets...]
   local name=$1 log=build/$1.build.log
   shift
-  local targets=()
-  [[ $# -gt 0 ]] && targets=(--target "$@")
+  local targets=() progress=()
+  [[ $# -gt 0 ]] && targets=(--target "$@") progress=(--no-percent)
   echo "    (the compiler's output goes to $log)"
-  cmake --build "build/$name" -j "$jobs" "${targets[@]}" 2>&1 | tee "$log" | scripts/build-progress.sh
+  cmake --build "build/$name" -j "$jobs" "${targets[@]}" 2>&1 | tee "$log" | scripts/build-progress.sh "${progress[@]}"
   [[ ${PIPESTATUS[0]} == 0 ]] && return 0
   echo "--- the build's last lines:"
   tail -n 30 "$log"
