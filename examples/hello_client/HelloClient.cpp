@@ -45,7 +45,7 @@ private:
                                      module->Invoke17(hello::kHelloServiceInterface, hello::kHelloServiceApiVersion))
                                : nullptr;
         if (!service) {
-            std::printf("[hello_client] hello_service %d or newer is not running (%s)\n",
+            std::printf("[hello_client] hello_service with service API %d or newer is not running (%s)\n",
                         static_cast<int>(hello::kHelloServiceApiVersion), when);
             return;
         }

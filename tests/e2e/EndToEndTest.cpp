@@ -296,6 +296,17 @@ TEST(EndToEnd, LmHostReportsAFailedStart) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_EQ(lmtest::ReadFile(d.base.path() + "/out.txt"), "LoadLiveModuleFactory failed: error -1\n");
     EXPECT_TRUE(d.HasLogLine("[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"));
+    // The code, then where the log is and the cause as the log gives it.
+    const std::string log = d.tree.Log();
+    const size_t lastError = log.rfind(" [error] ");
+    ASSERT_NE(lastError, std::string::npos) << log;
+    const size_t lineStart = log.rfind('\n', lastError) + 1;
+    const std::string errorLine = log.substr(lineStart, log.find('\n', lastError) - lineStart);
+    std::string logPath;
+    for (const auto& file : std::filesystem::directory_iterator(d.tree.logDir))
+        logPath = std::filesystem::weakly_canonical(file.path());
+    EXPECT_EQ(lmtest::ReadFile(d.base.path() + "/out.txt"),
+              "LoadLiveModuleFactory failed: error -1\nlm-host: factory log: " + logPath +
+                  "\nlm-host: last error line: " + errorLine + "\n");
 }

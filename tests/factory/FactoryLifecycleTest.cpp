@@ -1,7 +1,10 @@
 #include <dlfcn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -9,6 +12,7 @@
 #include "HostFrontend.h"
 #include "LogBridge.h"
 #include "TestSupport.h"
+#include "WritableRoot.h"
 #include "platform/FrontendApi.h"
 #include "platform/VersionNote.h"
 
@@ -131,10 +135,10 @@ TEST(FactoryLifecycle, VersionsComeFromHostExportsElseFromVersionNotes) {
     EXPECT_NE(tree.Log().find("obs version: 29.1.3, Qt Version: 6_4_1_0"), std::string::npos) << tree.Log();
 }
 
-TEST(FactoryLifecycle, TooShallowForATempFolder) {
-    // The root sits directly under "/": it has no parent folder to name a temp folder after.
+// The root sits directly under "/": it has no parent folder to name a temp folder after.
+static void ExpectNoTempFolderForARootUnderSlash() {
     std::string pattern = "/lmshallow-XXXXXX";
-    if (!mkdtemp(pattern.data())) GTEST_SKIP() << "cannot create a folder under /";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << "cannot create a folder under /: " << std::strerror(errno);
     struct Cleanup {
         std::string dir;
         ~Cleanup() { std::filesystem::remove_all(dir); }
@@ -161,6 +165,14 @@ TEST(FactoryLifecycle, MakesEveryMissingLevelOfItsTemporaryFolderOnAFreshAccount
         EXPECT_TRUE(std::filesystem::is_directory(home + "/.local/share/Temp/apps/host"));
     }
     setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(FactoryLifecycle, TooShallowForATempFolder) {
+    if (access("/", W_OK) == 0) return ExpectNoTempFolderForARootUnderSlash();
+    // Who may not write "/" (a user, or root of a user namespace) gets a private one.
+    const int status = lmtest::RunWithWritableRoot(ExpectNoTempFolderForARootUnderSlash);
+    if (status == lmtest::kNoWritableRoot) GTEST_SKIP() << "\"/\" is not writable and no user namespace makes it so";
+    EXPECT_EQ(status, 0) << "failed in its private root (see the messages above)";
 }
 
 TEST(LogBridge, ALibraryWithoutEveryExportIsReleasedAndLoggingStaysOff) {

@@ -1,6 +1,7 @@
 // lm-host: stands in for the streaming application and its front-end plug-in. Loads the factory,
 // runs the UI loop, and on SIGINT, SIGTERM or the end of --run-for sends the exit event, unloads the
-// factory and exits 0. A failed start prints the error code and exits 2.
+// factory and exits 0. A failed start prints the error code, the factory's log file and its last
+// error line, and exits 2.
 #include <dlfcn.h>
 #include <glib-unix.h>
 #include <glib.h>
@@ -16,6 +17,7 @@
 #include "FactoryHost.h"
 #include "HostFrontend.h"
 #include "LiveModule/LiveModuleExports.h"
+#include "StartFailureReport.h"
 #include "platform/FrontendApi.h"
 
 namespace {
@@ -125,8 +127,9 @@ int main(int argc, char** argv) {
     int error = 0;
     LiveModule::ILiveModuleFactory* factory = host.Start(options.env, error);
     if (!factory) {
+        // The handover has said why the library could not be loaded; there is no factory log to show.
         if (error == LiveModule::handover::FactoryHost::kCannotLoad) return 2;
-        std::printf("LoadLiveModuleFactory failed: error %d\n", error);
+        std::fputs(LiveModule::host::StartFailureReport(options.factory, error).c_str(), stdout);
         return 2;
     }
     g_unix_signal_add(SIGUSR1, UpdateNow, host.Library());
