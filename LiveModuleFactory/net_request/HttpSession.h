@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
-struct curl_slist;
+#include "net_request/HandlePool.h"
 
 namespace LiveModule {
 
@@ -17,13 +18,15 @@ struct HttpResponse {
     std::string body;  // collected by Get and Post
 };
 
-// One HTTP client session over an easy handle of its own. A session serves one request on one
-// thread and is never shared; nothing carries over to the next request, not even a connection.
-// Redirects are followed (at most 50) and signals are never used, so worker threads are safe.
+// One HTTP client session for one request on one thread, over a transfer borrowed from the pool:
+// no option carries over to the next request, but open connections, the DNS cache and TLS sessions
+// do. Redirects are followed (at most 50), signals are never used, every request says
+// "User-Agent: curl/<libcurl version>" (unless a header of the caller says otherwise) and accepts
+// every content encoding libcurl can decode; bodies come decoded.
 class HttpSession {
 public:
-    HttpSession();
-    ~HttpSession();
+    explicit HttpSession(HandlePool& pool);
+    ~HttpSession();  // returns the transfer to the pool
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
@@ -36,9 +39,11 @@ public:
     void SetHeader(const std::string& name, const std::string& value);
     void SetTimeoutMs(int64_t milliseconds);         // whole transfer; 0 means no limit
     void SetConnectTimeoutMs(int64_t milliseconds);  // connecting only
-    void SetVerifySsl(bool verify);                  // peer certificate and host name
+    // Every TLS option of a request is set here: the peer certificate and host name checks.
+    void SetVerifySsl(bool verify);
     void SetBody(const std::string& body);           // copied; Post sends it with its length
-    // Asked while a transfer runs, idle or not; false aborts the transfer (REQUEST_CANCELLED).
+    // Asked whenever the transfer wakes: after network activity, at least once a second, and at
+    // once after HandlePool::WakeAll. False aborts the transfer (REQUEST_CANCELLED).
     void SetAbortCheck(std::function<bool()> keepGoing);
 
     HttpResponse Get();
@@ -51,6 +56,7 @@ public:
 
 private:
     HttpResponse Perform(const std::function<bool(const char*, size_t)>* write);
+    CURLcode Drive();  // runs the transfer through its multi handle until done or aborted
     void ApplyHeaders();
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* session);
@@ -59,8 +65,10 @@ private:
         bool operator()(const std::string& a, const std::string& b) const;
     };
 
-    void* curl = nullptr;                     // the easy handle
-    curl_slist* headerList = nullptr;         // handed to the handle; freed with the session
+    HandlePool& pool;
+    std::unique_ptr<PooledTransfer> transfer;  // borrowed for the session's life
+    CURL* curl = nullptr;                      // its easy handle; null when none could be made
+    curl_slist* headerList = nullptr;          // handed to the handle; freed with the session
     std::map<std::string, std::string, CaseInsensitiveLess> headers;
     std::function<bool()> keepGoing;
     const std::function<bool(const char*, size_t)>* writer = nullptr;  // during Download only

@@ -41,7 +41,7 @@ void NetRequest::DoPost(const NeHttpReqInfo& job, NeResInfo& result, std::string
 
 void NetRequest::DoHttp(const NeHttpReqInfo& job, NeResInfo& result, std::string& text) {
     result = PrepareResult(job);
-    HttpSession session;
+    HttpSession session(pool);
     session.SetUrl(BuildUrl(job.url, job.queryParams));
     // The caller's headers come last, so they may replace any of these.
     if (!job.isGet) session.SetHeader("Content-Type", "application/x-www-form-urlencoded");
@@ -50,6 +50,8 @@ void NetRequest::DoHttp(const NeHttpReqInfo& job, NeResInfo& result, std::string
     session.SetTimeoutMs(job.timeoutMs);
     session.SetVerifySsl(false);
     if (!job.isGet) session.SetBody(BuildFormBody(job.formFields));
+    // A stop ends the request at once, even one waiting for a server that never answers.
+    session.SetAbortCheck([this] { return running.load(); });
 
     HttpResponse response = job.isGet ? session.Get() : session.Post();
     if (CheckResponse(result, response.status)) {
@@ -78,12 +80,12 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
     std::unique_ptr<FILE, FileCloser> file(std::fopen(temporary.c_str(), job.binaryMode ? "wb+" : "w+"));
     if (!file) return SetFailure(result, kResultFileError, kMessageFileOpen);
 
-    HttpSession session;
+    HttpSession session(pool);
     session.SetVerifySsl(false);
     session.SetUrl(job.url);
     session.SetConnectTimeoutMs(job.timeoutMs);
     session.SetTimeoutMs(static_cast<int64_t>(job.transferTimeoutSec) * 1000);
-    // Lets a stop end a transfer that stalls between chunks, not only at the next chunk.
+    // A stop ends a transfer that stalls between chunks at once, not only at the next chunk.
     session.SetAbortCheck([this] { return running.load(); });
 
     const int64_t total = session.GetDownloadFileLength();

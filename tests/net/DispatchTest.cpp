@@ -36,7 +36,7 @@ TEST_F(Net, StopDropsQueuedRunningAndWaitingWorkPromptlyAndTheServiceStartsAgain
         streams.push_back(net.DownloadFile(&stream));
     }
     // Not pumped: the UI-delivered progress waits for the UI thread.
-    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5 && recorder.Of(streams[1]) != ""; }, false));
+    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5 && recorder.Of(streams[1]) != ""; }, false)) << server.held << " " << server.streams << " " << recorder.Of(streams[1]);
     net.CancelRequest(streams[1]);  // withdrawn in flight: aborted at its next chunk, and the sixth begins
     ASSERT_TRUE(Until([&] { return server.streamsLeft == 1 && server.streams == 6; }, false));
     const auto start = steady_clock::now();
