@@ -12,6 +12,9 @@ namespace {
 // The longest a transfer sleeps before it asks its abort check again, when nothing wakes it.
 constexpr int kPollLimitMs = 1000;
 
+// Receive buffer of downloads: what one chunk may hold at most.
+constexpr long kDownloadBuffer = 512L << 10;
+
 // The answer of a session whose handle could not be made.
 HttpResponse NoHandle() {
     HttpResponse response;
@@ -133,6 +136,7 @@ int64_t HttpSession::GetDownloadFileLength() {
 HttpResponse HttpSession::Download(const std::function<bool(const char*, size_t)>& write) {
     if (!curl) return NoHandle();
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     return Perform(&write);
 }
 
