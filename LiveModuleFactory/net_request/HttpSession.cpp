@@ -12,7 +12,7 @@ namespace {
 // The longest a transfer sleeps before it asks its abort check again, when nothing wakes it.
 constexpr int kPollLimitMs = 1000;
 
-// Receive buffer of downloads: what one chunk may hold at most.
+// Receive buffer of downloads: fewer receive calls for a fast transfer.
 constexpr long kDownloadBuffer = 512L << 10;
 
 // The answer of a session whose handle could not be made.

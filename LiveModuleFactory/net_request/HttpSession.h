@@ -52,7 +52,7 @@ public:
     // not exactly 200, or the server announced no length.
     int64_t GetDownloadFileLength();
     // A GET that hands every received chunk of the body to `write`; false aborts the transfer.
-    // Chunks may be large (up to 512 KiB), so a fast transfer takes few writes and reports.
+    // Reads up to 512 KiB at a time; libcurl hands the data on in pieces of at most 16 KiB.
     HttpResponse Download(const std::function<bool(const char* data, size_t size)>& write);
 
 private:
