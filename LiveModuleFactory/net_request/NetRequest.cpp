@@ -55,6 +55,8 @@ NetRequest::NetRequest() : userDevice(MakeUserDevice()) {
 NetRequest::~NetRequest() {
     Uninitialize();
     JoinRetired();
+    std::lock_guard<std::mutex> ui(uiLock);
+    uiWakeup.reset();
 }
 
 bool NetRequest::Initialize() {
@@ -69,8 +71,10 @@ bool NetRequest::Initialize() {
     ++generation;
     running = true;
     {
+        // Made once, on the thread of the first start, and kept: the event loop's source is then
+        // only ever freed on that thread (by the destructor), never under a running loop elsewhere.
         std::lock_guard<std::mutex> ui(uiLock);
-        uiWakeup = std::make_unique<platform::UiWakeup>([this] { DeliverUiTasks(); });
+        if (!uiWakeup) uiWakeup = std::make_unique<platform::UiWakeup>([this] { DeliverUiTasks(); });
     }
     StartWorkers();
     guard.unlock();
@@ -102,14 +106,11 @@ void NetRequest::Uninitialize() {
     DropKind(httpLock, httpQueue, httpActive, httpWakeup);
     DropKind(downloadLock, downloadQueue, downloadActive, downloadWakeup);
     std::list<NeUiTask> droppedTasks;
-    std::unique_ptr<platform::UiWakeup> droppedWakeup;
     {
         std::lock_guard<std::mutex> ui(uiLock);
         droppedTasks.swap(uiTasks);
         droppedTasks.splice(droppedTasks.end(), uiBatch);
-        droppedWakeup = std::move(uiWakeup);
     }
-    droppedWakeup.reset();
     // Transfers in flight notice the stop now, not at their next chunk or time-out.
     pool.WakeAll();
     JoinWorkers(std::move(workers));

@@ -136,7 +136,8 @@ private:
     // The tasks the running delivery took and has not begun yet. They stay in reach of withdrawals
     // (a callback may withdraw a later one); tasks posted meanwhile wait in uiTasks.
     std::list<NeUiTask> uiBatch;
-    // Wakes the UI thread's loop; exists while the service runs. Created and destroyed under uiLock.
+    // Wakes the UI thread's loop: made by the first start on that thread, kept until destruction
+    // (a stopped service's wakes are never asked for). Set and reset under uiLock.
     std::unique_ptr<platform::UiWakeup> uiWakeup;
 };
 
