@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <strings.h>
 
@@ -95,6 +96,10 @@ void HttpSession::SetAbortCheck(std::function<bool()> check) {
     keepGoing = std::move(check);
 }
 
+void HttpSession::SetWaitLimit(std::function<int()> limitMs) {
+    waitLimit = std::move(limitMs);
+}
+
 void HttpSession::ApplyHeaders() {
     curl_slist_free_all(headerList);
     headerList = nullptr;
@@ -175,7 +180,8 @@ CURLcode HttpSession::Drive() {
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
-        curl_multi_poll(multi, nullptr, 0, kPollLimitMs, nullptr);
+        const int limit = waitLimit ? std::clamp(waitLimit(), 0, kPollLimitMs) : kPollLimitMs;
+        curl_multi_poll(multi, nullptr, 0, limit, nullptr);
     }
     // Removing an unfinished transfer closes its connection; a finished one stays for reuse.
     curl_multi_remove_handle(multi, curl);

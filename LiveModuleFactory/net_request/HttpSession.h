@@ -45,6 +45,9 @@ public:
     // Asked whenever the transfer wakes: after network activity, at least once a second, and at
     // once after HandlePool::WakeAll. False aborts the transfer (REQUEST_CANCELLED).
     void SetAbortCheck(std::function<bool()> keepGoing);
+    // Asked before each wait: the longest the transfer may sleep (ms) before it asks the abort
+    // check again; at most a second.
+    void SetWaitLimit(std::function<int()> limitMs);
 
     HttpResponse Get();
     HttpResponse Post();
@@ -72,6 +75,7 @@ private:
     curl_slist* headerList = nullptr;          // handed to the handle; freed with the session
     std::map<std::string, std::string, CaseInsensitiveLess> headers;
     std::function<bool()> keepGoing;
+    std::function<int()> waitLimit;
     const std::function<bool(const char*, size_t)>* writer = nullptr;  // during Download only
     std::string body;                         // received body of Get and Post
 };

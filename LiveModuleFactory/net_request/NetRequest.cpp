@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kWorkersPerKind = 5;
 
+// The longest a progress report waits for the UI thread to be woken.
+constexpr auto kReportDelay = std::chrono::milliseconds(1);
+
 // Shared by every instance and kind; the first id handed out is 2.
 std::atomic<int32_t> requestCounter{1};
 
@@ -230,11 +233,36 @@ void NetRequest::RunWorker(uint64_t current, std::list<Job>& queue, std::map<int
     workerOf = nullptr;
 }
 
-void NetRequest::PostToUiThread(NeUiTask task) {
+void NetRequest::PostToUiThread(NeUiTask task, bool report) {
     std::lock_guard<std::mutex> guard(uiLock);
     if (!running || !uiWakeup) return;
     uiTasks.push_back(std::move(task));
+    const auto now = std::chrono::steady_clock::now();
+    if (report && now - lastWake < kReportDelay) {
+        // The thread was woken a moment ago: this report goes with the next wake-up, due soon.
+        reportsWaiting = true;
+        return;
+    }
+    lastWake = now;
+    reportsWaiting = false;
     uiWakeup->Wake();
+}
+
+void NetRequest::WakeForDueReports(bool transferEnded) {
+    std::lock_guard<std::mutex> guard(uiLock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!reportsWaiting || !uiWakeup || (!transferEnded && now - lastWake < kReportDelay)) return;
+    lastWake = now;
+    reportsWaiting = false;
+    uiWakeup->Wake();
+}
+
+int NetRequest::ReportsDueInMs() {
+    std::lock_guard<std::mutex> guard(uiLock);
+    if (!reportsWaiting) return 1000;
+    const auto left = kReportDelay - (std::chrono::steady_clock::now() - lastWake);
+    // Rounded up, so the transfer wakes once they are due, not just before.
+    return static_cast<int>(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }
 
 void NetRequest::DeliverUiTasks() {
@@ -242,6 +270,7 @@ void NetRequest::DeliverUiTasks() {
     {
         std::lock_guard<std::mutex> guard(uiLock);
         uiBatch.splice(uiBatch.end(), uiTasks);
+        reportsWaiting = false;  // they are being delivered now
     }
     // One task at a time, so that a withdrawal made by a callback reaches the rest of the batch.
     while (running) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <list>
@@ -75,7 +76,15 @@ private:
                    std::condition_variable& wakeup, std::mutex& lock, Execute execute);
     bool Serving(uint64_t generation) const { return running && this->generation == generation; }
     // Queues a task for the UI thread and wakes it; dropped once the service stops. Takes uiLock.
-    void PostToUiThread(NeUiTask task);
+    // A progress report (`report`) may wait up to kReportDelay for its wake-up, so that a fast
+    // download wakes the UI thread about once a millisecond rather than once a chunk; a result
+    // always wakes it at once.
+    void PostToUiThread(NeUiTask task, bool report = false);
+    // For transfers in flight: wakes the UI thread for reports whose delay is over (or for any
+    // waiting report, once a transfer ends), and says how long (ms) a transfer may sleep before the
+    // next ones are due.
+    void WakeForDueReports(bool transferEnded = false);
+    int ReportsDueInMs();
     void DeliverUiTasks();
     // Joins the threads of `threads` other than the calling one, which goes to `retired`.
     void JoinWorkers(std::list<std::thread> threads);
@@ -129,8 +138,10 @@ private:
     std::condition_variable downloadWakeup;
     std::mutex downloadLock;
 
-    // Guards uiTasks, uiBatch and uiWakeup.
+    // Guards uiTasks, uiBatch, uiWakeup, lastWake and reportsWaiting.
     std::mutex uiLock;
+    std::chrono::steady_clock::time_point lastWake;  // when the UI thread was last woken
+    bool reportsWaiting = false;  // reports queued whose wake-up was put off
     // Tasks for the UI thread, first in, first out; the next delivery takes all of them.
     std::list<NeUiTask> uiTasks;
     // The tasks the running delivery took and has not begun yet. They stay in reach of withdrawals

@@ -85,8 +85,13 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
     session.SetUrl(job.url);
     session.SetConnectTimeoutMs(job.timeoutMs);
     session.SetTimeoutMs(static_cast<int64_t>(job.transferTimeoutSec) * 1000);
-    // A stop ends a transfer that stalls between chunks at once, not only at the next chunk.
-    session.SetAbortCheck([this] { return running.load(); });
+    // A stop ends a transfer that stalls between chunks at once, not only at the next chunk; and a
+    // stall never holds back the progress reports already queued beyond their short delay.
+    session.SetAbortCheck([this] {
+        WakeForDueReports();
+        return running.load();
+    });
+    session.SetWaitLimit([this] { return ReportsDueInMs(); });
 
     const int64_t total = session.GetDownloadFileLength();
     if (total == 0) return SetFailure(result, kResultFailed, kMessageEmptyDownload);
@@ -98,6 +103,7 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
         return OnDownloadProgress(job, received, total);
     });
     file.reset();
+    WakeForDueReports(true);  // its last reports may have no result behind them to wake the UI thread
     if (response.error != 0) {
         // The temporary file stays; the next download to the same target removes it.
         result.errorCode = response.error == kTransferTimedOut ? kResultTimedOut : kResultFailed;

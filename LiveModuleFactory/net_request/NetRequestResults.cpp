@@ -37,14 +37,16 @@ bool NetRequest::OnDownloadProgress(const NeDownloadReqInfo& job, int64_t receiv
             PostToUiThread(NeUiTask{job.id, job.owner,
                                     [callback = job.onProgress, id = job.id, fraction, userData = job.userData] {
                                         InvokeProgressCallback(callback, id, fraction, userData);
-                                    }});
+                                    }},
+                           true);
         }
         if (job.onByteProgress) {
             PostToUiThread(NeUiTask{job.id, job.owner,
                                     [callback = job.onByteProgress, id = job.id, received, total,
                                      userData = job.userData] {
                                         InvokeByteProgressCallback(callback, id, received, total, userData);
-                                    }});
+                                    }},
+                           true);
         }
         return true;
     }
