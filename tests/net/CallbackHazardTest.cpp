@@ -363,3 +363,37 @@ TEST_F(Net, RequestsReuseConnectionsSayTheyAreCurlAndTakeCompressedAnswers) {
     EXPECT_GT(net.DownloadFile(&download), 0);
     EXPECT_EQ(ReadFile(folder / "gz"), text);  // decoded on disk
 }
+
+namespace {
+
+// Two requests whose callbacks, once both run at the same time, withdraw each other's request.
+struct Crossing {
+    std::atomic<int32_t> ids[2] = {{0}, {0}};
+    std::atomic<int> arrived{0}, returned{0};
+    NetRequest* net = nullptr;
+    int owner = 0;
+};
+
+void CrossOnce(const stResponseInfo& info, const char*) {
+    auto* crossing = static_cast<Crossing*>(info.userData);
+    ++crossing->arrived;
+    Until([&] { return crossing->arrived == 2 && crossing->ids[0] > 0 && crossing->ids[1] > 0; }, false, 10000);
+    crossing->net->CancelRequest(info.id == crossing->ids[0] ? crossing->ids[1] : crossing->ids[0]);
+    ++crossing->returned;
+}
+
+}  // namespace
+
+TEST_F(Net, TwoCallbacksWithdrawingEachOthersRequestAtOnceBothReturn) {
+    for (const bool secondOnUi : {false, true}) {  // two workers; a worker and the UI thread
+        Crossing crossing;
+        crossing.net = &net;
+        for (int i = 0; i < 2; ++i) {
+            const stHttpRequest request{{recorder.Keep(server.Url("/quick")), 3000, true, &crossing.owner, i == 1 && secondOnUi, &crossing},
+                                        78, {}, {}, {}, &CrossOnce};
+            crossing.ids[i] = net.HttpGet(&request);
+        }
+        // Waiting for each other would never end: one of them must not wait.
+        EXPECT_TRUE(Until([&] { return crossing.returned == 2; }, true, 20000)) << (secondOnUi ? "worker and UI" : "two workers");
+    }
+}
