@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <strings.h>
 
@@ -9,9 +10,11 @@ namespace LiveModule {
 
 namespace {
 
-CURL* Handle(void* curl) {
-    return static_cast<CURL*>(curl);
-}
+// The longest a transfer sleeps before it asks its abort check again, when nothing wakes it.
+constexpr int kPollLimitMs = 1000;
+
+// Receive buffer of downloads: fewer receive calls for a fast transfer.
+constexpr long kDownloadBuffer = 512L << 10;
 
 // The answer of a session whose handle could not be made.
 HttpResponse NoHandle() {
@@ -20,9 +23,10 @@ HttpResponse NoHandle() {
     return response;
 }
 
-// Asked by libcurl during transfers; data is the session's abort check.
-int OnTransferInfo(void* keepGoing, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return (*static_cast<std::function<bool()>*>(keepGoing))() ? 0 : 1;
+// What every request says it is: the user agent of the curl program of the libcurl in use.
+const std::string& UserAgent() {
+    static const std::string agent = std::string("curl/") + curl_version_info(CURLVERSION_NOW)->version;
+    return agent;
 }
 
 }  // namespace
@@ -37,24 +41,31 @@ void HttpSession::InitializeLibrary() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
 }
 
-HttpSession::HttpSession() {
+HttpSession::HttpSession(HandlePool& pool) : pool(pool) {
     InitializeLibrary();
-    curl = curl_easy_init();
-    if (!curl) return;
-    curl_easy_setopt(Handle(curl), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(Handle(curl), CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(Handle(curl), CURLOPT_MAXREDIRS, 50L);
-    curl_easy_setopt(Handle(curl), CURLOPT_WRITEFUNCTION, &HttpSession::OnWrite);
-    curl_easy_setopt(Handle(curl), CURLOPT_WRITEDATA, this);
+    transfer = pool.Borrow();
+    if (!transfer->Usable()) return;
+    curl = transfer->easy;
+    curl_easy_reset(curl);  // keeps the connections and caches, forgets every option
+    curl_easy_setopt(curl, CURLOPT_SHARE, transfer->share);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent().c_str());
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 50L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &HttpSession::OnWrite);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
 }
 
 HttpSession::~HttpSession() {
-    if (curl) curl_easy_cleanup(Handle(curl));
+    // The list is freed only once the handle no longer points at it.
+    if (curl) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headerList);
+    pool.Return(std::move(transfer));
 }
 
 void HttpSession::SetUrl(const std::string& url) {
-    if (curl) curl_easy_setopt(Handle(curl), CURLOPT_URL, url.c_str());  // libcurl copies it
+    if (curl) curl_easy_setopt(curl, CURLOPT_URL, url.c_str());  // libcurl copies it
 }
 
 void HttpSession::SetHeader(const std::string& name, const std::string& value) {
@@ -62,17 +73,17 @@ void HttpSession::SetHeader(const std::string& name, const std::string& value) {
 }
 
 void HttpSession::SetTimeoutMs(int64_t milliseconds) {
-    if (curl) curl_easy_setopt(Handle(curl), CURLOPT_TIMEOUT_MS, static_cast<long>(milliseconds));
+    if (curl) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(milliseconds));
 }
 
 void HttpSession::SetConnectTimeoutMs(int64_t milliseconds) {
-    if (curl) curl_easy_setopt(Handle(curl), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(milliseconds));
+    if (curl) curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(milliseconds));
 }
 
 void HttpSession::SetVerifySsl(bool verify) {
     if (!curl) return;
-    curl_easy_setopt(Handle(curl), CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
-    curl_easy_setopt(Handle(curl), CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
 }
 
 void HttpSession::SetTlsTrust(bool verify, const std::string& caBundle) {
@@ -82,16 +93,16 @@ void HttpSession::SetTlsTrust(bool verify, const std::string& caBundle) {
 
 void HttpSession::SetBody(const std::string& text) {
     if (!curl) return;
-    curl_easy_setopt(Handle(curl), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(text.size()));
-    curl_easy_setopt(Handle(curl), CURLOPT_COPYPOSTFIELDS, text.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(text.size()));
+    curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, text.c_str());
 }
 
 void HttpSession::SetAbortCheck(std::function<bool()> check) {
     keepGoing = std::move(check);
-    if (!curl) return;
-    curl_easy_setopt(Handle(curl), CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
-    curl_easy_setopt(Handle(curl), CURLOPT_XFERINFODATA, &keepGoing);
-    curl_easy_setopt(Handle(curl), CURLOPT_NOPROGRESS, 0L);
+}
+
+void HttpSession::SetWaitLimit(std::function<int()> limitMs) {
+    waitLimit = std::move(limitMs);
 }
 
 void HttpSession::ApplyHeaders() {
@@ -102,39 +113,40 @@ void HttpSession::ApplyHeaders() {
         const std::string line = value.empty() ? name + ";" : name + ": " + value;
         headerList = curl_slist_append(headerList, line.c_str());
     }
-    curl_easy_setopt(Handle(curl), CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
 }
 
 HttpResponse HttpSession::Get() {
     if (!curl) return NoHandle();
-    curl_easy_setopt(Handle(curl), CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     return Perform(nullptr);
 }
 
 HttpResponse HttpSession::Post() {
     if (!curl) return NoHandle();
-    curl_easy_setopt(Handle(curl), CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
     return Perform(nullptr);
 }
 
 int64_t HttpSession::GetDownloadFileLength() {
     if (!curl) return -1;
-    curl_easy_setopt(Handle(curl), CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(Handle(curl), CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     const HttpResponse response = Perform(nullptr);
     curl_off_t length = -1;
     if (response.error == 0 && response.status == 200) {
-        curl_easy_getinfo(Handle(curl), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     }
     // Back to a GET with a body for the download that follows.
-    curl_easy_setopt(Handle(curl), CURLOPT_NOBODY, 0L);
-    curl_easy_setopt(Handle(curl), CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     return length;
 }
 
 HttpResponse HttpSession::Download(const std::function<bool(const char*, size_t)>& write) {
     if (!curl) return NoHandle();
-    curl_easy_setopt(Handle(curl), CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     return Perform(&write);
 }
 
@@ -142,13 +154,43 @@ HttpResponse HttpSession::Perform(const std::function<bool(const char*, size_t)>
     ApplyHeaders();
     writer = write;
     body.clear();
-    const CURLcode result = curl_easy_perform(Handle(curl));
+    const CURLcode result = Drive();
     writer = nullptr;
     HttpResponse response;
-    curl_easy_getinfo(Handle(curl), CURLINFO_RESPONSE_CODE, &response.status);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     response.error = TransferErrorNumber(result);
     response.body.swap(body);
     return response;
+}
+
+CURLcode HttpSession::Drive() {
+    CURLM* multi = transfer->multi;
+    if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (bool done = false; !done;) {
+        int active = 0;
+        if (curl_multi_perform(multi, &active) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done) break;
+        if (keepGoing && !keepGoing()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        const int limit = waitLimit ? std::clamp(waitLimit(), 0, kPollLimitMs) : kPollLimitMs;
+        curl_multi_poll(multi, nullptr, 0, limit, nullptr);
+    }
+    // Removing an unfinished transfer closes its connection; a finished one stays for reuse.
+    curl_multi_remove_handle(multi, curl);
+    return result;
 }
 
 size_t HttpSession::OnWrite(char* data, size_t size, size_t count, void* context) {

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
-struct curl_slist;
+#include "net_request/HandlePool.h"
 
 namespace LiveModule {
 
@@ -17,13 +18,15 @@ struct HttpResponse {
     std::string body;  // collected by Get and Post
 };
 
-// One HTTP client session over an easy handle of its own. A session serves one request on one
-// thread and is never shared; nothing carries over to the next request, not even a connection.
-// Redirects are followed (at most 50) and signals are never used, so worker threads are safe.
+// One HTTP client session for one request on one thread, over a transfer borrowed from the pool:
+// no option carries over to the next request, but open connections, the DNS cache and TLS sessions
+// do. Redirects are followed (at most 50), signals are never used, every request says
+// "User-Agent: curl/<libcurl version>" (unless a header of the caller says otherwise) and accepts
+// every content encoding libcurl can decode; bodies come decoded.
 class HttpSession {
 public:
-    HttpSession();
-    ~HttpSession();
+    explicit HttpSession(HandlePool& pool);
+    ~HttpSession();  // returns the transfer to the pool
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
@@ -36,13 +39,17 @@ public:
     void SetHeader(const std::string& name, const std::string& value);
     void SetTimeoutMs(int64_t milliseconds);         // whole transfer; 0 means no limit
     void SetConnectTimeoutMs(int64_t milliseconds);  // connecting only
-    void SetVerifySsl(bool verify);                  // peer certificate and host name
-    // Peer certificate and host name checked against `caBundle` (a PEM file), or the system's
-    // store when it is empty.
+    // Every TLS option of a request is set here: the peer certificate and host name checks, against
+    // `caBundle` (a PEM file) or the system's store when it is empty.
+    void SetVerifySsl(bool verify);
     void SetTlsTrust(bool verify, const std::string& caBundle);
     void SetBody(const std::string& body);           // copied; Post sends it with its length
-    // Asked while a transfer runs, idle or not; false aborts the transfer (REQUEST_CANCELLED).
+    // Asked whenever the transfer wakes: after network activity, at least once a second, and at
+    // once after HandlePool::WakeAll. False aborts the transfer (REQUEST_CANCELLED).
     void SetAbortCheck(std::function<bool()> keepGoing);
+    // Asked before each wait: the longest the transfer may sleep (ms) before it asks the abort
+    // check again; at most a second.
+    void SetWaitLimit(std::function<int()> limitMs);
 
     HttpResponse Get();
     HttpResponse Post();
@@ -50,10 +57,12 @@ public:
     // not exactly 200, or the server announced no length.
     int64_t GetDownloadFileLength();
     // A GET that hands every received chunk of the body to `write`; false aborts the transfer.
+    // Reads up to 512 KiB at a time; libcurl hands the data on in pieces of at most 16 KiB.
     HttpResponse Download(const std::function<bool(const char* data, size_t size)>& write);
 
 private:
     HttpResponse Perform(const std::function<bool(const char*, size_t)>* write);
+    CURLcode Drive();  // runs the transfer through its multi handle until done or aborted
     void ApplyHeaders();
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* session);
@@ -62,10 +71,13 @@ private:
         bool operator()(const std::string& a, const std::string& b) const;
     };
 
-    void* curl = nullptr;                     // the easy handle
-    curl_slist* headerList = nullptr;         // handed to the handle; freed with the session
+    HandlePool& pool;
+    std::unique_ptr<PooledTransfer> transfer;  // borrowed for the session's life
+    CURL* curl = nullptr;                      // its easy handle; null when none could be made
+    curl_slist* headerList = nullptr;          // handed to the handle; freed with the session
     std::map<std::string, std::string, CaseInsensitiveLess> headers;
     std::function<bool()> keepGoing;
+    std::function<int()> waitLimit;
     const std::function<bool(const char*, size_t)>* writer = nullptr;  // during Download only
     std::string body;                         // received body of Get and Post
 };

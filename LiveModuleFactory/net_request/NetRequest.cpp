@@ -1,6 +1,7 @@
 #include "net_request/NetRequest.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "DeviceIdentity.h"
 #include "net_request/HttpSession.h"
@@ -12,45 +13,39 @@ namespace {
 
 constexpr int kWorkersPerKind = 5;
 
+// The longest a progress report waits for the UI thread to be woken.
+constexpr auto kReportDelay = std::chrono::milliseconds(1);
+
 // Shared by every instance and kind; the first id handed out is 2.
 std::atomic<int32_t> requestCounter{1};
 
-template <class Job>
-bool EraseFirstWithId(std::list<Job>& list, int32_t id) {
-    const auto found = std::find_if(list.begin(), list.end(), [id](const Job& job) { return job.id == id; });
-    if (found == list.end()) return false;
-    list.erase(found);
-    return true;
+// The service whose worker the calling thread is, if any.
+thread_local const NetRequest* workerOf = nullptr;
+
+template <class Job, class Matches>
+void EraseAll(std::list<Job>& list, Matches matches) {
+    list.remove_if([&](const Job& job) { return matches(job.id, job.owner); });
 }
 
-template <class Job>
-void EraseAllOfOwner(std::list<Job>& list, void* owner) {
-    list.remove_if([owner](const Job& job) { return job.owner == owner; });
-}
-
-template <class Job>
-void EraseAllOfOwner(std::map<int32_t, Job>& table, void* owner) {
+template <class Job, class Matches>
+void EraseAll(std::map<int32_t, Job>& table, Matches matches) {
     for (auto entry = table.begin(); entry != table.end();) {
-        entry = entry->second.owner == owner ? table.erase(entry) : std::next(entry);
+        entry = matches(entry->second.id, entry->second.owner) ? table.erase(entry) : std::next(entry);
     }
 }
 
-// Empties a kind and joins its workers. The lock is released before joining: workers need it to
-// notice that they are done.
+// Empties a kind's queue and table and wakes its idle workers, which then see the service stopped.
 template <class Job>
-void StopKind(std::mutex& lock, std::list<Job>& queue, std::map<int32_t, Job>& active,
-              std::condition_variable& wakeup, std::list<std::thread>& workers) {
+void DropKind(std::mutex& lock, std::list<Job>& queue, std::map<int32_t, Job>& active,
+              std::condition_variable& wakeup) {
     std::list<Job> droppedQueue;
     std::map<int32_t, Job> droppedActive;
-    std::list<std::thread> joining;
     {
         std::lock_guard<std::mutex> guard(lock);
         droppedQueue.swap(queue);
         droppedActive.swap(active);
-        joining.swap(workers);
     }
     wakeup.notify_all();
-    for (std::thread& worker : joining) worker.join();
 }
 
 }  // namespace
@@ -62,52 +57,121 @@ NetRequest::NetRequest() : userDevice(MakeUserDevice()) {
 
 NetRequest::~NetRequest() {
     Uninitialize();
+    JoinRetired();
+    std::lock_guard<std::mutex> ui(uiLock);
+    uiWakeup.reset();
 }
 
 bool NetRequest::Initialize() {
+    std::unique_lock<std::mutex> guard(lifecycleLock);
     if (running) return true;
+    if (stopper != std::thread::id() && stopper != std::this_thread::get_id()) {
+        // A stop runs on another thread: start once it is over.
+        DeliveryTracker::Joining joining(tracker, {stopper});
+        stopped.wait(guard, [this] { return stopper == std::thread::id(); });
+        if (running) return true;
+    }
+    ++generation;
     running = true;
+    {
+        // Made once, on the thread of the first start, and kept: the event loop's source is then
+        // only ever freed on that thread (by the destructor), never under a running loop elsewhere.
+        std::lock_guard<std::mutex> ui(uiLock);
+        if (!uiWakeup) uiWakeup = std::make_unique<platform::UiWakeup>([this] { DeliverUiTasks(); });
+    }
     StartWorkers();
-    // The tick carries the instance itself, so no process-wide pointer is needed.
-    timerId = platform::SetThreadTimer(1, [this] { OnTimer(); });
+    guard.unlock();
+    JoinRetired();
     return true;
 }
 
 void NetRequest::Uninitialize() {
-    if (!running.exchange(false)) return;
-    if (timerId != 0) {
-        platform::KillThreadTimer(timerId);
-        timerId = 0;
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> guard(lifecycleLock);
+    if (!running) {
+        // A stop under way on another thread ends before this one returns, unless this thread is
+        // a worker that stop is about to join.
+        if (stopper != std::thread::id() && stopper != self && workerOf != this) {
+            DeliveryTracker::Joining joining(tracker, {stopper});
+            stopped.wait(guard, [this] { return stopper == std::thread::id(); });
+        }
+        guard.unlock();
+        if (workerOf != this) JoinRetired();
+        return;
     }
-    StopWorkers();
-    std::list<NeUiTask> dropped;
+    running = false;
+    stopper = self;
+    std::list<std::thread> workers;
+    workers.swap(httpWorkers);
+    workers.splice(workers.end(), downloadWorkers);
+    guard.unlock();
+
+    DropKind(httpLock, httpQueue, httpActive, httpWakeup);
+    DropKind(downloadLock, downloadQueue, downloadActive, downloadWakeup);
+    std::list<NeUiTask> droppedTasks;
     {
-        std::lock_guard<std::mutex> guard(uiLock);
-        dropped.swap(uiTasks);
-        dropped.splice(dropped.end(), uiBatch);
+        std::lock_guard<std::mutex> ui(uiLock);
+        droppedTasks.swap(uiTasks);
+        droppedTasks.splice(droppedTasks.end(), uiBatch);
     }
+    // Transfers in flight notice the stop now, not at their next chunk or time-out.
+    pool.WakeAll();
+    JoinWorkers(std::move(workers));
+    pool.CloseIdle();
+
+    guard.lock();
+    stopper = std::thread::id();
+    guard.unlock();
+    stopped.notify_all();
+    if (workerOf != this) JoinRetired();
 }
 
 void NetRequest::StartWorkers() {
-    {
-        std::lock_guard<std::mutex> guard(httpLock);
-        if (httpWorkers.empty()) {
-            for (int i = 0; i < kWorkersPerKind; ++i) httpWorkers.emplace_back(&NetRequest::RequestWorkerLoop, this);
+    const uint64_t current = generation;
+    for (int i = 0; i < kWorkersPerKind; ++i) {
+        httpWorkers.emplace_back(&NetRequest::RequestWorkerLoop, this, current);
+        downloadWorkers.emplace_back(&NetRequest::DownloadWorkerLoop, this, current);
+    }
+}
+
+void NetRequest::JoinWorkers(std::list<std::thread> threads) {
+    const std::thread::id self = std::this_thread::get_id();
+    std::vector<std::thread::id> others;
+    for (const std::thread& thread : threads) {
+        if (thread.get_id() != self) others.push_back(thread.get_id());
+    }
+    // Their callbacks must not wait for this thread while it waits for them.
+    DeliveryTracker::Joining joining(tracker, others);
+    for (std::thread& thread : threads) {
+        if (thread.get_id() != self) {
+            thread.join();
+        } else {
+            // A worker stopping the service from its callback ends when the callback returns.
+            std::lock_guard<std::mutex> guard(lifecycleLock);
+            retired.push_back(std::move(thread));
         }
     }
-    std::lock_guard<std::mutex> guard(downloadLock);
-    if (downloadWorkers.empty()) {
-        for (int i = 0; i < kWorkersPerKind; ++i) downloadWorkers.emplace_back(&NetRequest::DownloadWorkerLoop, this);
+}
+
+void NetRequest::JoinRetired() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::list<std::thread> joining;
+    {
+        std::lock_guard<std::mutex> guard(lifecycleLock);
+        for (auto thread = retired.begin(); thread != retired.end();) {
+            auto next = std::next(thread);
+            if (thread->get_id() != self) joining.splice(joining.end(), retired, thread);
+            thread = next;
+        }
     }
+    std::vector<std::thread::id> ids;
+    for (const std::thread& thread : joining) ids.push_back(thread.get_id());
+    DeliveryTracker::Joining waiting(tracker, ids);
+    for (std::thread& thread : joining) thread.join();
 }
 
-void NetRequest::StopWorkers() {
-    StopKind(httpLock, httpQueue, httpActive, httpWakeup, httpWorkers);
-    StopKind(downloadLock, downloadQueue, downloadActive, downloadWakeup, downloadWorkers);
-}
-
-void NetRequest::RequestWorkerLoop() {
-    RunWorker(httpQueue, httpActive, httpWakeup, httpLock,
+void NetRequest::RequestWorkerLoop(uint64_t current) {
+    RunWorker(current, httpQueue, httpActive, httpWakeup, httpLock,
               [this](const NeHttpReqInfo& job, NeResInfo& result, std::string& text) {
                   if (job.isGet) {
                       DoGet(job, result, text);
@@ -117,8 +181,8 @@ void NetRequest::RequestWorkerLoop() {
               });
 }
 
-void NetRequest::DownloadWorkerLoop() {
-    RunWorker(downloadQueue, downloadActive, downloadWakeup, downloadLock,
+void NetRequest::DownloadWorkerLoop(uint64_t current) {
+    RunWorker(current, downloadQueue, downloadActive, downloadWakeup, downloadLock,
               [this](const NeDownloadReqInfo& job, NeResInfo& result, std::string& text) {
                   DoDownload(job, result);
                   text = job.savePath;
@@ -126,13 +190,14 @@ void NetRequest::DownloadWorkerLoop() {
 }
 
 template <class Job, class Execute>
-void NetRequest::RunWorker(std::list<Job>& queue, std::map<int32_t, Job>& active, std::condition_variable& wakeup,
-                           std::mutex& lock, Execute execute) {
-    while (running) {
+void NetRequest::RunWorker(uint64_t current, std::list<Job>& queue, std::map<int32_t, Job>& active,
+                           std::condition_variable& wakeup, std::mutex& lock, Execute execute) {
+    workerOf = this;
+    while (Serving(current)) {
         std::unique_lock<std::mutex> guard(lock);
         if (queue.empty()) {
             // Stop clears running before it takes the lock to wake us, so no wake-up is lost.
-            if (running) wakeup.wait(guard);
+            if (Serving(current)) wakeup.wait(guard);
             continue;
         }
         // The worker runs its own copy: a withdrawal may remove the table entry at any time.
@@ -148,35 +213,64 @@ void NetRequest::RunWorker(std::list<Job>& queue, std::map<int32_t, Job>& active
         guard.lock();
         const auto entry = active.find(job.id);
         if (entry == active.end()) continue;  // withdrawn, or the service stopped
-        if (!running) {
-            // Stopping: the other kind may still be in the way of this table being emptied.
-            active.erase(entry);
-            continue;
-        }
         const ResponseCallback callback = entry->second.onResponse;
-        if (callback && entry->second.callbackOnUiThread) {
+        const bool onUiThread = entry->second.callbackOnUiThread;
+        active.erase(entry);
+        if (!running || !callback) continue;
+        if (onUiThread) {
             PostToUiThread(NeUiTask{job.id, job.owner, [callback, result, text] {
                                         InvokeResponseCallback(callback, result, text);
                                     }});
-        } else if (callback) {
-            // Under the lock, so a withdrawal that has returned is never followed by this call.
-            const stResponseInfo info = MakeResponseInfo(result);
-            callback(info, text.c_str());
+            continue;
         }
-        active.erase(entry);
+        // Marked as running before the lock goes, so a withdrawal that no longer finds the entry
+        // finds the callback and waits for it.
+        tracker.Begin(job.id, job.owner);
+        guard.unlock();
+        callback(MakeResponseInfo(result), text.c_str());
+        tracker.End();
     }
+    workerOf = nullptr;
 }
 
-void NetRequest::PostToUiThread(NeUiTask task) {
+void NetRequest::PostToUiThread(NeUiTask task, bool report) {
     std::lock_guard<std::mutex> guard(uiLock);
+    if (!running || !uiWakeup) return;
     uiTasks.push_back(std::move(task));
+    const auto now = std::chrono::steady_clock::now();
+    if (report && now - lastWake < kReportDelay) {
+        // The thread was woken a moment ago: this report goes with the next wake-up, due soon.
+        reportsWaiting = true;
+        return;
+    }
+    lastWake = now;
+    reportsWaiting = false;
+    uiWakeup->Wake();
 }
 
-void NetRequest::OnTimer() {
+void NetRequest::WakeForDueReports(bool transferEnded) {
+    std::lock_guard<std::mutex> guard(uiLock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!reportsWaiting || !uiWakeup || (!transferEnded && now - lastWake < kReportDelay)) return;
+    lastWake = now;
+    reportsWaiting = false;
+    uiWakeup->Wake();
+}
+
+int NetRequest::ReportsDueInMs() {
+    std::lock_guard<std::mutex> guard(uiLock);
+    if (!reportsWaiting) return 1000;
+    const auto left = kReportDelay - (std::chrono::steady_clock::now() - lastWake);
+    // Rounded up, so the transfer wakes once they are due, not just before.
+    return static_cast<int>(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
+void NetRequest::DeliverUiTasks() {
     if (!running) return;
     {
         std::lock_guard<std::mutex> guard(uiLock);
         uiBatch.splice(uiBatch.end(), uiTasks);
+        reportsWaiting = false;  // they are being delivered now
     }
     // One task at a time, so that a withdrawal made by a callback reaches the rest of the batch.
     while (running) {
@@ -186,8 +280,11 @@ void NetRequest::OnTimer() {
             if (uiBatch.empty()) break;
             next = std::move(uiBatch.front());
             uiBatch.pop_front();
+            if (!next.task) continue;
+            tracker.Begin(next.id, next.owner);
         }
-        if (next.task) next.task();
+        next.task();
+        tracker.End();
     }
 }
 
@@ -196,42 +293,45 @@ int32_t NetRequest::NextRequestId() {
 }
 
 void NetRequest::CancelRequest(int32_t id) {
+    const auto matches = [id](int32_t of, void*) { return of == id; };
     {
         std::lock_guard<std::mutex> guard(httpLock);
-        if (EraseFirstWithId(httpQueue, id)) return;
-    }
-    {
-        std::lock_guard<std::mutex> guard(httpLock);
-        if (httpActive.erase(id) > 0) return;
+        EraseAll(httpQueue, matches);
+        EraseAll(httpActive, matches);
     }
     {
         std::lock_guard<std::mutex> guard(downloadLock);
-        if (EraseFirstWithId(downloadQueue, id)) return;
+        EraseAll(downloadQueue, matches);
+        EraseAll(downloadActive, matches);
     }
     {
-        std::lock_guard<std::mutex> guard(downloadLock);
-        if (downloadActive.erase(id) > 0) return;
+        // Every pending task of the request: its progress reports as well as its result.
+        std::lock_guard<std::mutex> guard(uiLock);
+        EraseAll(uiBatch, matches);
+        EraseAll(uiTasks, matches);
     }
-    std::lock_guard<std::mutex> guard(uiLock);
-    // The running tick's tasks are older than the queued ones.
-    if (!EraseFirstWithId(uiBatch, id)) EraseFirstWithId(uiTasks, id);
+    tracker.WaitForCallbacks(matches);
 }
 
 void NetRequest::CancelOwnerRequests(void* owner) {
     if (!owner) return;
+    const auto matches = [owner](int32_t, void* of) { return of == owner; };
     {
         std::lock_guard<std::mutex> guard(httpLock);
-        EraseAllOfOwner(httpQueue, owner);
-        EraseAllOfOwner(httpActive, owner);
+        EraseAll(httpQueue, matches);
+        EraseAll(httpActive, matches);
     }
     {
         std::lock_guard<std::mutex> guard(downloadLock);
-        EraseAllOfOwner(downloadQueue, owner);
-        EraseAllOfOwner(downloadActive, owner);
+        EraseAll(downloadQueue, matches);
+        EraseAll(downloadActive, matches);
     }
-    std::lock_guard<std::mutex> guard(uiLock);
-    EraseAllOfOwner(uiBatch, owner);
-    EraseAllOfOwner(uiTasks, owner);
+    {
+        std::lock_guard<std::mutex> guard(uiLock);
+        EraseAll(uiBatch, matches);
+        EraseAll(uiTasks, matches);
+    }
+    tracker.WaitForCallbacks(matches);
 }
 
 }  // namespace LiveModule

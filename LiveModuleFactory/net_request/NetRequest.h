@@ -1,42 +1,49 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "LiveModule/ILiveModule.h"
 #include "LiveModule/INetRequest.h"
+#include "net_request/DeliveryTracker.h"
+#include "net_request/HandlePool.h"
 #include "net_request/RequestJobs.h"
 #include "net_request/ResponseInfo.h"
 #include "ProductVersion.h"
-#include "platform/ThreadTimer.h"
+#include "platform/UiWakeup.h"
 
 namespace LiveModule {
 
 // The built-in "net_request" module: GET, form POST and downloads into files, run on the caller's
 // thread (synchronous) or on five workers per kind (asynchronous), with results delivered on the
-// worker or, through a queue drained by a 1 ms timer, on the thread that started the service.
+// worker or, through a queue that wakes the starting thread's event loop only when it holds
+// something, on the thread that started the service (the UI thread).
 //
-// Threads: the UI thread (the one that calls Initialize) constructs, starts, stops and destroys
-// the object and runs OnTimer with every UI-delivered callback; 5 GET/POST workers and 5 download
-// workers run jobs; any thread may submit, withdraw and run synchronous requests.
-// Locks: httpLock, downloadLock and uiLock. A kind's lock may be held while taking uiLock, never
-// the other way round, and the two kind locks are never held together. Callbacks delivered on a
-// worker run under that worker's kind lock; nothing else calls out while holding a lock.
+// Threads: the UI thread constructs, starts and destroys the object and runs every UI-delivered
+// callback (DeliverUiTasks); 5 GET/POST workers and 5 download workers run jobs and deliver the
+// others; any thread, including any callback, may submit, withdraw and stop.
+// Locks, outermost first: lifecycleLock; a kind's lock (httpLock, downloadLock; never both);
+// uiLock; the tracker's own lock. No callback is ever called with one of them held, so a callback
+// may call every operation. Once CancelRequest or CancelOwnerRequests has returned, no callback of
+// the withdrawn requests starts, and none still runs on another thread (unless that thread waits,
+// itself, for the withdrawing one: DeliveryTracker).
 class NetRequest : public ILiveModule, public INetRequest {
 public:
     NetRequest();
-    ~NetRequest() override;  // stops first
+    ~NetRequest() override;  // stops first, and joins a worker that stopped the service
     NetRequest(const NetRequest&) = delete;
     NetRequest& operator=(const NetRequest&) = delete;
 
     // ILiveModule
-    bool Initialize() override;  // starts: workers and the UI timer on the calling thread
+    bool Initialize() override;  // starts: workers, and deliveries on the calling thread's loop
     const char* GetId() override { return "net_request"; }
     const wchar_t* GetName() override { return L"net_request_module"; }
     const char* GetVersion() override { return FactoryProductVersion(); }
@@ -44,7 +51,9 @@ public:
     const char* GetText8() override { return ""; }
     void SetDisabled(bool) override {}
     bool IsDisabled() override { return false; }
-    // Stops: on the thread that started. Afterwards no callback of an asynchronous request runs.
+    // Stops from any thread: transfers in flight are aborted, queued work and pending results are
+    // dropped, and the workers are joined (all but the calling one, which ends once its callback
+    // returns). Afterwards no callback of an asynchronous request starts.
     void Uninitialize() override;
 
     // INetRequest
@@ -60,15 +69,27 @@ public:
 
 private:
     void StartWorkers();
-    void StopWorkers();
-    void RequestWorkerLoop();
-    void DownloadWorkerLoop();
+    void RequestWorkerLoop(uint64_t generation);
+    void DownloadWorkerLoop(uint64_t generation);
     // One worker of a kind: takes jobs, runs them unlocked and delivers what was not withdrawn.
     template <class Job, class Execute>
-    void RunWorker(std::list<Job>& queue, std::map<int32_t, Job>& active, std::condition_variable& wakeup,
-                   std::mutex& lock, Execute execute);
-    void PostToUiThread(NeUiTask task);
-    void OnTimer();
+    void RunWorker(uint64_t generation, std::list<Job>& queue, std::map<int32_t, Job>& active,
+                   std::condition_variable& wakeup, std::mutex& lock, Execute execute);
+    bool Serving(uint64_t generation) const { return running && this->generation == generation; }
+    // Queues a task for the UI thread and wakes it; dropped once the service stops. Takes uiLock.
+    // A progress report (`report`) may wait up to kReportDelay for its wake-up, so that a fast
+    // download wakes the UI thread about once a millisecond rather than once a chunk; a result
+    // always wakes it at once.
+    void PostToUiThread(NeUiTask task, bool report = false);
+    // For transfers in flight: wakes the UI thread for reports whose delay is over (or for any
+    // waiting report, once a transfer ends), and says how long (ms) a transfer may sleep before the
+    // next ones are due.
+    void WakeForDueReports(bool transferEnded = false);
+    int ReportsDueInMs();
+    void DeliverUiTasks();
+    // Joins the threads of `threads` other than the calling one, which goes to `retired`.
+    void JoinWorkers(std::list<std::thread> threads);
+    void JoinRetired();
 
     int32_t SubmitHttp(const stHttpRequest* request, bool isGet);
     void DoGet(const NeHttpReqInfo& job, NeResInfo& result, std::string& text);
@@ -84,36 +105,52 @@ private:
     static void InvokeByteProgressCallback(ByteProgressCallback callback, int32_t id, int64_t received,
                                            int64_t total, void* userData);
 
-    // Written on the UI thread by start and stop; read anywhere without a lock.
+    // Set by start, cleared by stop (under lifecycleLock); read anywhere without a lock.
     std::atomic<bool> running{false};
+    // Counts starts, so that a worker of an earlier start never serves a later one.
+    std::atomic<uint64_t> generation{0};
     // Fixed at construction; read by GET/POST executions on any thread.
     const std::string userDevice;
-    // UI thread only.
-    platform::TimerId timerId = 0;
+    // Transfers with their connections, DNS cache and TLS sessions; used by every execution.
+    HandlePool pool;
+    // Callbacks under way, and the waits of withdrawals and stops.
+    DeliveryTracker tracker;
 
-    // GET/POST kind, all guarded by httpLock: jobs waiting (first in, first out), jobs taken by a
-    // worker and not finished, and the workers themselves (the list changes under the lock; the
-    // threads are joined outside it).
+    // Guards the worker lists, retired, stopper and starts and stops themselves.
+    std::mutex lifecycleLock;
+    std::condition_variable stopped;  // a stop ended (stopper cleared)
+    std::list<std::thread> httpWorkers;
+    std::list<std::thread> downloadWorkers;
+    // Workers that stopped the service from their own callback: they end by themselves and are
+    // joined by the next start, stop or the destructor.
+    std::list<std::thread> retired;
+    std::thread::id stopper;  // the thread running a stop; empty when none runs
+
+    // GET/POST kind, guarded by httpLock: jobs waiting (first in, first out) and jobs taken by a
+    // worker whose result has not been handed on.
     std::list<NeHttpReqInfo> httpQueue;
     std::map<int32_t, NeHttpReqInfo> httpActive;
     std::condition_variable httpWakeup;  // a job was queued, or the service stops
     std::mutex httpLock;
-    std::list<std::thread> httpWorkers;
 
-    // Download kind: the same five members, guarded by downloadLock.
+    // Download kind: the same members, guarded by downloadLock.
     std::list<NeDownloadReqInfo> downloadQueue;
     std::map<int32_t, NeDownloadReqInfo> downloadActive;
     std::condition_variable downloadWakeup;
     std::mutex downloadLock;
-    std::list<std::thread> downloadWorkers;
 
-    // Guards uiTasks and uiBatch; taken after a kind's lock, never before one.
+    // Guards uiTasks, uiBatch, uiWakeup, lastWake and reportsWaiting.
     std::mutex uiLock;
-    // Tasks for the UI thread, first in, first out; the next tick takes all of them.
+    std::chrono::steady_clock::time_point lastWake;  // when the UI thread was last woken
+    bool reportsWaiting = false;  // reports queued whose wake-up was put off
+    // Tasks for the UI thread, first in, first out; the next delivery takes all of them.
     std::list<NeUiTask> uiTasks;
-    // The tasks the running tick took and has not begun yet. They stay in reach of withdrawals
-    // (a callback of this tick may withdraw a later one); tasks posted meanwhile wait in uiTasks.
+    // The tasks the running delivery took and has not begun yet. They stay in reach of withdrawals
+    // (a callback may withdraw a later one); tasks posted meanwhile wait in uiTasks.
     std::list<NeUiTask> uiBatch;
+    // Wakes the UI thread's loop: made by the first start on that thread, kept until destruction
+    // (a stopped service's wakes are never asked for). Set and reset under uiLock.
+    std::unique_ptr<platform::UiWakeup> uiWakeup;
 };
 
 }  // namespace LiveModule

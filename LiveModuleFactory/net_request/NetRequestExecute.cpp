@@ -51,7 +51,7 @@ void NetRequest::DoPost(const NeHttpReqInfo& job, NeResInfo& result, std::string
 
 void NetRequest::DoHttp(const NeHttpReqInfo& job, NeResInfo& result, std::string& text) {
     result = PrepareResult(job);
-    HttpSession session;
+    HttpSession session(pool);
     session.SetUrl(BuildUrl(job.url, job.queryParams));
     // The caller's headers come last, so they may replace any of these.
     if (!job.isGet) session.SetHeader("Content-Type", "application/x-www-form-urlencoded");
@@ -60,6 +60,8 @@ void NetRequest::DoHttp(const NeHttpReqInfo& job, NeResInfo& result, std::string
     session.SetTimeoutMs(job.timeoutMs);
     ApplyTrust(session, job, this);
     if (!job.isGet) session.SetBody(BuildFormBody(job.formFields));
+    // A stop ends the request at once, even one waiting for a server that never answers.
+    session.SetAbortCheck([this] { return running.load(); });
 
     HttpResponse response = job.isGet ? session.Get() : session.Post();
     if (CheckResponse(result, response.status)) {
@@ -88,13 +90,18 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
     std::unique_ptr<FILE, FileCloser> file(std::fopen(temporary.c_str(), job.binaryMode ? "wb+" : "w+"));
     if (!file) return SetFailure(result, kResultFileError, kMessageFileOpen);
 
-    HttpSession session;
+    HttpSession session(pool);
     ApplyTrust(session, job, this);
     session.SetUrl(job.url);
     session.SetConnectTimeoutMs(job.timeoutMs);
     session.SetTimeoutMs(static_cast<int64_t>(job.transferTimeoutSec) * 1000);
-    // Lets a stop end a transfer that stalls between chunks, not only at the next chunk.
-    session.SetAbortCheck([this] { return running.load(); });
+    // A stop ends a transfer that stalls between chunks at once, not only at the next chunk; and a
+    // stall never holds back the progress reports already queued beyond their short delay.
+    session.SetAbortCheck([this] {
+        WakeForDueReports();
+        return running.load();
+    });
+    session.SetWaitLimit([this] { return ReportsDueInMs(); });
 
     const int64_t total = session.GetDownloadFileLength();
     if (total == 0) return SetFailure(result, kResultFailed, kMessageEmptyDownload);
@@ -106,6 +113,7 @@ void NetRequest::DoDownload(const NeDownloadReqInfo& job, NeResInfo& result) {
         return OnDownloadProgress(job, received, total);
     });
     file.reset();
+    WakeForDueReports(true);  // its last reports may have no result behind them to wake the UI thread
     if (response.error != 0) {
         // The temporary file stays; the next download to the same target removes it.
         result.errorCode = response.error == kTransferTimedOut ? kResultTimedOut : kResultFailed;

@@ -1,5 +1,7 @@
 #include "net_request/NetRequest.h"
 
+#include <functional>
+
 // Delivery of results and download progress.
 namespace LiveModule {
 
@@ -27,31 +29,42 @@ bool NetRequest::OnDownloadProgress(const NeDownloadReqInfo& job, int64_t receiv
         if (job.onByteProgress) job.onByteProgress(job.id, received, total, job.userData);
         return true;
     }
-    std::lock_guard<std::mutex> guard(downloadLock);
-    const auto entry = downloadActive.find(job.id);
-    if (entry == downloadActive.end()) return false;  // withdrawn or stopped: abort the transfer
-    const NeDownloadReqInfo& active = entry->second;
-    if (active.callbackOnUiThread) {
+    std::unique_lock<std::mutex> guard(downloadLock);
+    if (downloadActive.count(job.id) == 0) return false;  // withdrawn or stopped: abort the transfer
+    if (job.callbackOnUiThread) {
         // The tasks copy this moment's values.
-        if (active.onProgress) {
-            PostToUiThread(NeUiTask{active.id, active.owner,
-                                    [callback = active.onProgress, id = active.id, fraction, userData = active.userData] {
+        if (job.onProgress) {
+            PostToUiThread(NeUiTask{job.id, job.owner,
+                                    [callback = job.onProgress, id = job.id, fraction, userData = job.userData] {
                                         InvokeProgressCallback(callback, id, fraction, userData);
-                                    }});
+                                    }},
+                           true);
         }
-        if (active.onByteProgress) {
-            PostToUiThread(NeUiTask{active.id, active.owner,
-                                    [callback = active.onByteProgress, id = active.id, received, total,
-                                     userData = active.userData] {
+        if (job.onByteProgress) {
+            PostToUiThread(NeUiTask{job.id, job.owner,
+                                    [callback = job.onByteProgress, id = job.id, received, total,
+                                     userData = job.userData] {
                                         InvokeByteProgressCallback(callback, id, received, total, userData);
-                                    }});
+                                    }},
+                           true);
         }
-    } else {
-        // Under the lock, like every worker delivery.
-        if (active.onProgress) active.onProgress(active.id, fraction, active.userData);
-        if (active.onByteProgress) active.onByteProgress(active.id, received, total, active.userData);
+        return true;
     }
-    return true;
+    // On this worker, with no lock held; each report first makes sure the request is still wanted,
+    // since the one before may have withdrawn it.
+    const auto report = [&](const std::function<void()>& call) {
+        if (!guard.owns_lock()) guard.lock();
+        if (!running || downloadActive.count(job.id) == 0) return false;
+        tracker.Begin(job.id, job.owner);
+        guard.unlock();
+        call();
+        tracker.End();
+        return true;
+    };
+    if (job.onProgress && !report([&] { job.onProgress(job.id, fraction, job.userData); })) return false;
+    if (job.onByteProgress && !report([&] { job.onByteProgress(job.id, received, total, job.userData); })) return false;
+    if (!guard.owns_lock()) guard.lock();
+    return running && downloadActive.count(job.id) != 0;
 }
 
 }  // namespace LiveModule

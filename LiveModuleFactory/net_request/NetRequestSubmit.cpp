@@ -37,13 +37,14 @@ void CopyHead(const stRequestHead& head, NeReqInfo& job) {
 }
 
 // The frame both kinds share: under the kind's lock, refuse while stopped, number the job and queue it
-// when it is asynchronous. Returns the id (-1 when refused); `runHere` says the caller runs it now.
+// when it is asynchronous (the workers of a start take it). Returns the id (-1 when refused);
+// `runHere` says the caller runs it now.
 template <class Job>
 int32_t Admit(Job& job, std::mutex& lock, std::list<Job>& queue, std::condition_variable& wakeup,
-              const std::list<std::thread>& workers, const std::atomic<bool>& running, bool& runHere) {
+              const std::atomic<bool>& running, bool& runHere) {
     runHere = false;
     std::lock_guard<std::mutex> guard(lock);
-    if (!running || workers.empty()) return -1;
+    if (!running) return -1;
     job.id = NetRequest::NextRequestId();
     const int32_t id = job.id;
     if (job.isAsync) {
@@ -78,7 +79,7 @@ int32_t NetRequest::SubmitHttp(const stHttpRequest* request, bool isGet) {
     job.onResponse = record.onResponse;
 
     bool runHere = false;
-    const int32_t id = Admit(job, httpLock, httpQueue, httpWakeup, httpWorkers, running, runHere);
+    const int32_t id = Admit(job, httpLock, httpQueue, httpWakeup, running, runHere);
     if (!runHere) return id;
     NeResInfo result;
     std::string text;
@@ -106,7 +107,7 @@ int32_t NetRequest::DownloadFile(const stDownloadRequest* request) {
     job.onByteProgress = record.onByteProgress;
 
     bool runHere = false;
-    const int32_t id = Admit(job, downloadLock, downloadQueue, downloadWakeup, downloadWorkers, running, runHere);
+    const int32_t id = Admit(job, downloadLock, downloadQueue, downloadWakeup, running, runHere);
     if (!runHere) return id;
     NeResInfo result;
     DoDownload(job, result);

@@ -1,5 +1,6 @@
 #include "net_request/RequestClient.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace LiveModule {
@@ -135,7 +136,7 @@ int32_t RequestClient::Submit(Record& record, std::unique_ptr<RequestContext> co
 
     const int32_t result = (net->*operation)(&record);
 
-    std::unique_ptr<RequestContext> unused;  // freed after the lock is released
+    std::shared_ptr<RequestContext> unused;  // dropped after the lock is released
     std::lock_guard<std::mutex> guard(lock);
     const auto entry = pending.find(key);
     // Absent when the final callback has already run (synchronous requests always, worker
@@ -150,24 +151,28 @@ int32_t RequestClient::Submit(Record& record, std::unique_ptr<RequestContext> co
     return result;
 }
 
-std::unique_ptr<RequestContext> RequestClient::Claim(int32_t id, RequestContext* context) {
+RequestClient::Pending::iterator RequestClient::Find(int32_t id, const RequestContext* context) {
+    // Compared by address only: a context that is not found may be gone already.
+    const auto entry = pending.find(id);
+    if (entry != pending.end() && entry->second.get() == context) return entry;
+    return std::find_if(pending.begin(), pending.end(),
+                        [context](const Pending::value_type& held) { return held.second.get() == context; });
+}
+
+std::shared_ptr<RequestContext> RequestClient::Hold(int32_t id, const RequestContext* context, bool finish) {
     std::lock_guard<std::mutex> guard(lock);
-    for (const int32_t key : {id, context->provisionalKey}) {
-        const auto entry = pending.find(key);
-        if (entry != pending.end() && entry->second.get() == context) {
-            std::unique_ptr<RequestContext> claimed = std::move(entry->second);
-            pending.erase(entry);
-            return claimed;
-        }
-    }
-    return nullptr;
+    const auto entry = Find(id, context);
+    if (entry == pending.end()) return nullptr;
+    std::shared_ptr<RequestContext> held = entry->second;
+    if (finish) pending.erase(entry);
+    return held;
 }
 
 void RequestClient::Cancel(int32_t id) {
     if (!net) return;
     net->CancelRequest(id);
     if (id <= 0) return;  // provisional keys belong to submissions under way
-    std::unique_ptr<RequestContext> withdrawn;
+    std::shared_ptr<RequestContext> withdrawn;  // dropped after the lock; a running callback keeps its share
     std::lock_guard<std::mutex> guard(lock);
     const auto entry = pending.find(id);
     if (entry == pending.end()) return;
@@ -180,7 +185,7 @@ void RequestClient::CancelAll() {
     // Only contexts whose ids were known before the withdrawal began are sure to be withdrawn:
     // take them first. A submission under way keeps its context; should its request have been
     // withdrawn too, the context waits here for the next CancelAll or the destructor.
-    std::map<int32_t, std::unique_ptr<RequestContext>> withdrawn;
+    Pending withdrawn;
     {
         std::lock_guard<std::mutex> guard(lock);
         for (auto entry = pending.begin(); entry != pending.end();) {
@@ -191,19 +196,19 @@ void RequestClient::CancelAll() {
             }
         }
     }
-    // A callback that comes meanwhile finds no context and does nothing; the contexts are freed
+    // A callback that comes meanwhile finds no context and does nothing; the contexts are dropped
     // once the service guarantees that none of their callbacks starts any more.
     net->CancelOwnerRequests(owner);
 }
 
-// A final result: the context is claimed (and freed at the end), the result built with the callback's
-// text in `textField`, and the caller's function for that kind of result called.
+// A final result: the context is claimed (and dropped at the end), the result built with the
+// callback's text in `textField`, and the caller's function for that kind of result called.
 template <class Result>
 void RequestClient::Finish(const stResponseInfo& info, const char* text, std::string Result::*textField,
                            std::function<void(const Result&)> RequestContext::*onResult) {
     auto* context = static_cast<RequestContext*>(info.userData);
     if (!context) return;
-    const std::unique_ptr<RequestContext> claimed = context->client->Claim(info.id, context);
+    const std::shared_ptr<RequestContext> claimed = context->client->Hold(info.id, context, true);
     if (!claimed) return;
     Result result = ToResult<Result>(info);
     result.*textField = text ? text : "";
@@ -219,14 +224,17 @@ void RequestClient::OnFileResponse(const stResponseInfo& info, const char* text)
 }
 
 void RequestClient::OnProgressReport(int id, double fraction, void* userData) {
-    // The context lives at least until the final callback, which always comes last.
     auto* context = static_cast<RequestContext*>(userData);
-    if (context && context->onProgress) context->onProgress(id, fraction);
+    if (!context) return;
+    const std::shared_ptr<RequestContext> held = context->client->Hold(id, context, false);
+    if (held && held->onProgress) held->onProgress(id, fraction);
 }
 
 void RequestClient::OnByteProgressReport(int id, long long received, long long total, void* userData) {
     auto* context = static_cast<RequestContext*>(userData);
-    if (context && context->onByteProgress) context->onByteProgress(id, received, total);
+    if (!context) return;
+    const std::shared_ptr<RequestContext> held = context->client->Hold(id, context, false);
+    if (held && held->onByteProgress) held->onByteProgress(id, received, total);
 }
 
 }  // namespace LiveModule

@@ -83,16 +83,15 @@ struct RequestContext {
     std::function<void(const FileOperationRes&)> onFileFinished;
     std::function<void(int, double)> onProgress;
     std::function<void(int, long long, long long)> onByteProgress;
-    int32_t provisionalKey = 0;  // its key in `pending` while the submitting call runs (negative)
+    // Its key in `pending` while the submitting call runs (negative); set before the request can call back.
+    int32_t provisionalKey = 0;
 };
 
 // Submissions return the request id, -1 when the service refuses, -1001 without a service.
 // Results come where the service delivers them: on the UI thread (callbackOnUiThread), on a worker
-// (under the service's lock for that kind, so such a callback must not submit or withdraw requests
-// of the same kind) or, for synchronous requests, inside the submitting call.
-// Any thread may submit. Cancel and CancelAll may run on any thread for worker-delivered requests;
-// for UI-delivered ones they belong on the UI thread, since a callback the UI thread has begun
-// runs to its end while its context would be freed.
+// or, for synchronous requests, inside the submitting call. Any thread, and any callback, may
+// submit, Cancel and CancelAll; a callback may withdraw its own request, and then runs to its end
+// with its functions intact.
 class RequestClient {
 public:
     RequestClient(INetRequest* net, void* owner);
@@ -115,8 +114,14 @@ private:
     int32_t Submit(Record& record, std::unique_ptr<RequestContext> context, bool isAsync,
                    int32_t (INetRequest::*operation)(const Record*));
     int32_t SubmitHttp(const HttpRequestParams& params, int32_t (INetRequest::*operation)(const stHttpRequest*));
-    // Takes the context of a finished request out of `pending`; null when it was withdrawn.
-    std::unique_ptr<RequestContext> Claim(int32_t id, RequestContext* context);
+    // The entry of a request's context in `pending` (under its id, or its provisional key while the
+    // submission runs); end() when it was withdrawn or finished. Under `lock`.
+    using Pending = std::map<int32_t, std::shared_ptr<RequestContext>>;
+    Pending::iterator Find(int32_t id, const RequestContext* context);
+    // A share of the context for a callback about to run: it stays alive, even if the callback
+    // withdraws its own request, until the callback returns. Null when withdrawn or finished;
+    // `finish` also takes it out of `pending`.
+    std::shared_ptr<RequestContext> Hold(int32_t id, const RequestContext* context, bool finish);
 
     template <class Result>
     static void Finish(const stResponseInfo& info, const char* text, std::string Result::*textField,
@@ -132,12 +137,12 @@ private:
     // Guards pending and nextProvisionalKey. Held only briefly: never while calling the service
     // or a caller's function. The service may hold one of its kind locks while this is taken.
     std::mutex lock;
-    // Contexts of requests that may still call back, owned here. A context is entered under a
-    // provisional negative key before its request is submitted, so even a result delivered on a
-    // worker before the submitting call returns finds it; once the id is known it moves under the
-    // id. Whoever takes a context out (its final callback, the submitter, Cancel, CancelAll)
-    // frees it, and Cancel and CancelAll free only after the service has withdrawn the request.
-    std::map<int32_t, std::unique_ptr<RequestContext>> pending;
+    // Contexts of requests that may still call back. A context is entered under a provisional
+    // negative key before its request is submitted, so even a result delivered on a worker before
+    // the submitting call returns finds it; once the id is known it moves under the id. A callback
+    // runs with a share of its context, taken under the lock; Cancel and CancelAll drop theirs only
+    // after the service has withdrawn the request, so a context ends with its last running callback.
+    Pending pending;
     int32_t nextProvisionalKey = -2;
 };
 

@@ -36,7 +36,7 @@ TEST_F(Net, StopDropsQueuedRunningAndWaitingWorkPromptlyAndTheServiceStartsAgain
         streams.push_back(net.DownloadFile(&stream));
     }
     // Not pumped: the UI-delivered progress waits for the UI thread.
-    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5 && recorder.Of(streams[1]) != ""; }, false));
+    ASSERT_TRUE(Until([&] { return server.held >= 5 && server.streams == 5 && recorder.Of(streams[1]) != ""; }, false)) << server.held << " " << server.streams << " " << recorder.Of(streams[1]);
     net.CancelRequest(streams[1]);  // withdrawn in flight: aborted at its next chunk, and the sixth begins
     ASSERT_TRUE(Until([&] { return server.streamsLeft == 1 && server.streams == 6; }, false));
     const auto start = steady_clock::now();
@@ -63,8 +63,9 @@ TEST_F(Net, ManySubmittersAndCancellersLoseNothingAndNeverCallBackLate) {
                 stHttpRequest http = Http(server.Url("/quick"), recorder);
                 http.head.callbackOnUiThread = onUi;
                 const std::string path = folder / std::to_string(onUi * 1000 + thread * 120 + i);
-                // Without progress reports: a withdrawal takes only a download's first UI task.
-                const stDownloadRequest download{http.head, 75, true, 3600, 0, path.c_str(), http.onResponse, nullptr, nullptr};
+                // With progress reports: a withdrawal must take every queued report of a download too.
+                stDownloadRequest download = Download(server.Url("/quick"), path, recorder);
+                download.head = http.head;
                 const int32_t id = i % 6 == 5 ? net.DownloadFile(&download) : i % 2 ? net.HttpPost(&http) : net.HttpGet(&http);
                 std::lock_guard<std::mutex> guard(recorder.lock);
                 submitted.push_back(id);

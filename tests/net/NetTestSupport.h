@@ -43,9 +43,11 @@ inline void Concurrently(int n, const std::function<void(int)>& body, const std:
 // Serves from a thread of its own: /quick at once; /hold, counted in `held`, once `released` (30 s
 // at most; HEAD probes at once); /answer?status=N&body=B so (302 leads to /quick); /stream?kib=N
 // N KiB (10 MiB if not given), one every 2 ms, announcing no length. `routes` adds more; with `tls`
-// it has a certificate of no name that signed itself.
+// it has a certificate of no name that signed itself. Without `keepAlive` every answer closes its
+// connection: a server that ends before the service would otherwise wait for idle connections.
+// `connections` counts the client ports seen.
 struct Server {
-    explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false) {
+    explicit Server(const std::function<void(httplib::Server&)>& routes = {}, bool tls = false, bool keepAlive = false) {
         http = std::make_unique<httplib::Server>();
         if (tls) {
             EVP_PKEY* key = EVP_EC_gen("P-256");
@@ -59,6 +61,13 @@ struct Server {
             EVP_PKEY_free(key);
         }
         http->new_task_queue = [] { return new httplib::ThreadPool(32); };  // the server owns it
+        http->set_keep_alive_max_count(keepAlive ? 100000 : 1);
+        http->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+            std::lock_guard<std::mutex> guard(seenLock);
+            ports.insert(request.remote_port);
+            agents.insert(request.get_header_value("User-Agent") + " " + request.get_header_value("Accept-Encoding"));
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
         http->Get("/quick", [](auto&, auto& response) { response.set_content("quick", "text/plain"); });
         http->Get("/hold", [this](auto& request, auto&) {
             if (request.method == "HEAD") return;
@@ -73,7 +82,7 @@ struct Server {
         http->Get("/stream", [this](auto& request, auto& response) {
             streams += request.method != "HEAD";
             const size_t size = request.has_param("kib") ? std::stoul(request.get_param_value("kib")) << 10 : 10 << 20;
-            response.set_chunked_content_provider("text/plain", [this, size](size_t offset, httplib::DataSink& sink) {
+            response.set_chunked_content_provider("application/octet-stream", [this, size](size_t offset, httplib::DataSink& sink) {
                 std::this_thread::sleep_for(milliseconds(2));
                 if (offset >= size) sink.done();
                 if (offset >= size || sink.write(std::string(1024, 's').data(), 1024)) return true;
@@ -87,15 +96,29 @@ struct Server {
         // The library sets up lazy tables on its first request, out of ThreadSanitizer's sight; done
         // here, before concurrent requests, every handler thread reaches them through the pool's lock.
         httplib::Client(origin).Get("/quick");
+        std::lock_guard<std::mutex> guard(seenLock);
+        ports.clear();
+        agents.clear();
     }
     ~Server() { released = true; http->stop(); listener.join(); }
     std::string Url(const std::string& path) const { return origin + path; }
+    size_t Connections() {
+        std::lock_guard<std::mutex> guard(seenLock);
+        return ports.size();
+    }
+    std::set<std::string> Agents() {  // "<User-Agent> <Accept-Encoding>" of every request
+        std::lock_guard<std::mutex> guard(seenLock);
+        return agents;
+    }
 
     std::unique_ptr<httplib::Server> http;
     std::string origin;
     std::thread listener;
     std::atomic<int> held{0}, streams{0}, streamsLeft{0};
     std::atomic<bool> released{false};
+    std::mutex seenLock;
+    std::set<int> ports;
+    std::set<std::string> agents;
 };
 
 // Collects the callbacks of the requests made for it below as text: "R<code> <message>|<text>",
@@ -157,7 +180,7 @@ inline stDownloadRequest Download(const std::string& url, const std::string& pat
 // A server, a recorder, a service started on this thread and a folder, in the order they must end.
 struct Net : ::testing::Test {
     Net() { net.Initialize(); }
-    Server server;
+    Server server{{}, false, true};
     Recorder recorder;
     NetRequest net;
     NetFolder folder;

@@ -1,6 +1,7 @@
 #include "CatalogueServer.h"
 
 #include <sys/socket.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,6 +37,27 @@ void SendTruncated(httplib::Response& response, std::string body, const char* ty
     });
 }
 
+// The gzip form of `text` (windowBits 31: deflate inside a gzip wrapper).
+std::string Gzip(const std::string& text) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) return text;
+    std::string out(deflateBound(&stream, text.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// Sends `body` gzip-compressed. The type is one httplib never compresses again on its own.
+void SendGzipped(httplib::Response& response, const std::string& body) {
+    response.set_header("Content-Encoding", "gzip");
+    response.set_content(Gzip(body), "application/octet-stream");
+}
+
 }  // namespace
 
 CatalogueServer::CatalogueServer(int port, std::string packagesDir)
@@ -48,8 +70,8 @@ CatalogueServer::CatalogueServer(int port, std::string packagesDir)
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server->Get("/orbit/pcPlugin/getPlugins", [this](const httplib::Request&, httplib::Response& response) {
-        ServeCatalogue(response);
+    server->Get("/orbit/pcPlugin/getPlugins", [this](const httplib::Request& request, httplib::Response& response) {
+        ServeCatalogue(request, response);
     });
     server->Get(R"(/packages/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
         ServePackage(request, response);
@@ -101,6 +123,11 @@ int CatalogueServer::PackageRequests(const std::string& file) const {
     return it == packageRequests.end() ? 0 : it->second;
 }
 
+std::string CatalogueServer::LastUserAgent() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return lastUserAgent;
+}
+
 int CatalogueServer::TotalPackageRequests() const {
     std::lock_guard<std::mutex> guard(lock);
     int total = 0;
@@ -125,12 +152,13 @@ std::string CatalogueServer::CatalogueText() const {
     return text;
 }
 
-void CatalogueServer::ServeCatalogue(httplib::Response& response) {
+void CatalogueServer::ServeCatalogue(const httplib::Request& request, httplib::Response& response) {
     ++catalogueRequests;
     ServerFaults now;
     {
         std::lock_guard<std::mutex> guard(lock);
         now = faults;
+        lastUserAgent = request.get_header_value("User-Agent");
     }
     Wait(now.catalogueDelayMs);
     std::string body = now.catalogueOverride ? now.catalogueBody : CatalogueText();
@@ -139,6 +167,7 @@ void CatalogueServer::ServeCatalogue(httplib::Response& response) {
         SendTruncated(response, std::move(body), "application/json");
         return;
     }
+    if (now.gzipAnswers) return SendGzipped(response, body);
     response.set_content(body, "application/json");
 }
 
@@ -148,6 +177,7 @@ void CatalogueServer::ServePackage(const httplib::Request& request, httplib::Res
     {
         std::lock_guard<std::mutex> guard(lock);
         now = faults;
+        lastUserAgent = request.get_header_value("User-Agent");
         // The length probe is a HEAD request; only transfers count as downloads.
         if (request.method == "GET") ++packageRequests[file];
     }
@@ -163,6 +193,7 @@ void CatalogueServer::ServePackage(const httplib::Request& request, httplib::Res
         SendTruncated(response, std::move(body), "application/zip");
         return;
     }
+    if (now.gzipAnswers) return SendGzipped(response, body);
     const bool counted = request.method == "GET";
     if (counted) {
         int current = ++concurrentPackages;

@@ -22,6 +22,7 @@ struct ServerFaults {
     int packageDelayMs = 0;         // wait before a package answer
     int packageChunkDelayMs = 0;    // wait between package chunks of 16 KiB (slow transfers)
     bool truncatePackages = false;  // announce the whole package, send half, close
+    bool gzipAnswers = false;       // every answer gzip-compressed, whatever the client accepts
 };
 
 // Serves the module catalogue ("orbit/pcPlugin/getPlugins") from a manifest and the packages
@@ -50,11 +51,12 @@ public:
     int PackageRequests(const std::string& file) const;
     int TotalPackageRequests() const;
     int MaxConcurrentPackages() const { return maxConcurrentPackages; }
+    std::string LastUserAgent() const;  // of the latest catalogue query or package request
     int ConcurrentPackages() const { return concurrentPackages; }
 
 private:
     std::string CatalogueText() const;
-    void ServeCatalogue(httplib::Response& response);
+    void ServeCatalogue(const httplib::Request& request, httplib::Response& response);
     void ServePackage(const httplib::Request& request, httplib::Response& response);
 
     const int port;
@@ -67,6 +69,7 @@ private:
     std::string manifestFile;
     ServerFaults faults;
     std::map<std::string, int> packageRequests;
+    std::string lastUserAgent;
 
     std::atomic<int> catalogueRequests{0};
     std::atomic<int> concurrentPackages{0};

@@ -22,7 +22,8 @@ void Usage() {
                  "  --package-status N    packages answer with status N\n"
                  "  --package-delay-ms N  packages answer after N ms\n"
                  "  --chunk-delay-ms N    N ms between 16 KiB package chunks\n"
-                 "  --truncate-packages   packages announced in full, half sent, connection dropped\n");
+                 "  --truncate-packages   packages announced in full, half sent, connection dropped\n"
+                 "  --gzip                every answer gzip-compressed, whatever the client accepts\n");
 }
 
 }  // namespace
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
         else if (flag == "--package-delay-ms") faults.packageDelayMs = std::atoi(value().c_str());
         else if (flag == "--chunk-delay-ms") faults.packageChunkDelayMs = std::atoi(value().c_str());
         else if (flag == "--truncate-packages") faults.truncatePackages = true;
+        else if (flag == "--gzip") faults.gzipAnswers = true;
         else {
             Usage();
             return 64;
