@@ -2,6 +2,7 @@
 #include <openssl/x509v3.h>
 
 #include "NetTestSupport.h"
+#include "net_request/HandlePool.h"
 #include "net_request/HttpSession.h"
 
 // Certificate and host name checks of a session against real TLS servers on loopback.
@@ -58,6 +59,9 @@ TEST(TlsTrust, APeerIsTakenOnlyWhenChecksAreOffOrItsCertificateAndNameCheckOut) 
         std::string bundle;
         bool taken;
     };
+    // One pool for every case, as in the service: a reused transfer must not carry one case's trust
+    // into the next.
+    HandlePool pool;
     for (const Case& c : std::vector<Case>{
              {"checks off", named.port, false, "", true},
              {"checks off, a bundle given", named.port, false, folder / "other.crt", true},
@@ -67,7 +71,7 @@ TEST(TlsTrust, APeerIsTakenOnlyWhenChecksAreOffOrItsCertificateAndNameCheckOut) 
              {"checks off, a certificate for another name", misnamed.port, false, "", true},
              {"trusted, but for another name", misnamed.port, true, folder / "other.crt", false},
              {"a bundle that does not exist", named.port, true, folder / "none.crt", false}}) {
-        HttpSession session;
+        HttpSession session(pool);
         session.SetUrl("https://127.0.0.1:" + std::to_string(c.port) + "/quick");
         session.SetTimeoutMs(10000);
         session.SetTlsTrust(c.verify, c.bundle);
