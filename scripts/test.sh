@@ -63,8 +63,11 @@ build() {  # name [targets...]
   echo "    (the compiler's output goes to $log)"
   cmake --build "build/$name" -j "$jobs" "${targets[@]}" 2>&1 | tee "$log" | scripts/build-progress.sh "${progress[@]}"
   [[ ${PIPESTATUS[0]} == 0 ]] && return 0
+  # With parallel jobs the first error is rarely among the last lines: show it first.
+  echo "--- the build's first errors:"
+  grep -m 10 -E '(error|Error [0-9]+)' "$log" || echo "    (none named; see the last lines)"
   echo "--- the build's last lines:"
-  tail -n 30 "$log"
+  tail -n 15 "$log"
   why="the build of build/$name failed (all of it in $log)"
   return 1
 }
