@@ -9,28 +9,6 @@ extern char** environ;
 
 namespace LiveModule::platform {
 
-std::vector<std::string> SplitCommandLine(const std::string& parameters) {
-    std::vector<std::string> arguments;
-    std::string current;
-    bool inQuotes = false;
-    bool hasArgument = false;
-    for (char c : parameters) {
-        if (c == '"') {
-            inQuotes = !inQuotes;
-            hasArgument = true;  // "" is an empty argument
-        } else if (!inQuotes && (c == ' ' || c == '\t')) {
-            if (hasArgument) arguments.push_back(current);
-            current.clear();
-            hasArgument = false;
-        } else {
-            current += c;
-            hasArgument = true;
-        }
-    }
-    if (hasArgument) arguments.push_back(current);
-    return arguments;
-}
-
 bool RunHiddenAndWait(const std::string& program, const std::string& parameters) {
     std::vector<std::string> arguments = SplitCommandLine(parameters);
     arguments.insert(arguments.begin(), program);
