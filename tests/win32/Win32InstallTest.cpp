@@ -1,5 +1,5 @@
-// What an install rests on under Windows: folder renames in place of Linux's one-step exchange, the
-// read-only attribute for permission bits, and the package check's SHA-256 from CNG.
+// What an install rests on under Windows: folder renames in place of Linux's one-step exchange and
+// the read-only attribute for permission bits.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,7 +8,6 @@
 #include "Win32TestSupport.h"
 #include "platform/FileSystem.h"
 #include "updater/FolderSwap.h"
-#include "updater/PackageVerifier.h"
 
 namespace platform = LiveModule::platform;
 using lmtest::win32::ReadFile;
@@ -89,27 +88,4 @@ TEST(Win32Permissions, OnlyTheOwnersWriteBitBecomesReadOnlyAndNoUmaskExists) {
     EXPECT_FALSE(platform::ClearPermissionBits(temp.path() + "none", 0200));
     EXPECT_EQ(platform::ProcessUmask(), 0u);
     SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can be removed
-}
-
-TEST(Win32PackageCheck, Sha256AndSizeDecideAndUnsignedIsFineWithoutAKey) {
-    const TempDir temp;
-    const std::string package = temp.path() + "m.zip";
-    WriteFile(package, "abc");
-    LiveModule::PackageCheck check;
-    check.sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-    check.size = 3;
-    EXPECT_TRUE(LiveModule::VerifyPackage(package, check, ""));
-    check.size = 4;
-    EXPECT_FALSE(LiveModule::VerifyPackage(package, check, ""));
-    check.size = -1;
-    check.sha256[0] = 'c';
-    EXPECT_FALSE(LiveModule::VerifyPackage(package, check, ""));
-    EXPECT_FALSE(LiveModule::VerifyPackage(temp.path() + "none.zip", LiveModule::PackageCheck{"", 3, "", false}, ""));
-
-    std::string bytes;
-    EXPECT_TRUE(LiveModule::DecodeBase64("YWJj", bytes));
-    EXPECT_EQ(bytes, "abc");
-    EXPECT_TRUE(LiveModule::DecodeBase64("YQ", bytes));
-    EXPECT_EQ(bytes, "a");
-    EXPECT_FALSE(LiveModule::DecodeBase64("Y!==", bytes));
 }
