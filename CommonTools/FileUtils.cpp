@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -16,9 +17,15 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory + platform::kPathSeparator + name;
 }
 
-// The path without trailing "/": with one, the system resolves a final link instead of naming it.
+bool IsSeparator(char c) {
+    return std::strchr(platform::kPathSeparators, c) != nullptr;
+}
+
+// The path without trailing separators: with one, the system resolves a final link instead of
+// naming it. On Windows a drive's root keeps its separator: "C:" alone names another folder.
 std::string WithoutTrailingSlash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const bool drives = platform::kPathSeparator != '/';
+    while (path.size() > 1 && IsSeparator(path.back()) && !(drives && path[path.size() - 2] == ':')) path.pop_back();
     return path;
 }
 
@@ -56,7 +63,8 @@ void CreateDirIfMissing(const std::string& path) {
 
 bool CreateDirTree(const std::string& path) {
     if (path.empty()) return false;
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    for (std::size_t slash = path.find_first_of(platform::kPathSeparators, 1); slash != std::string::npos;
+         slash = path.find_first_of(platform::kPathSeparators, slash + 1)) {
         platform::MakeDirectory(path.substr(0, slash));
     }
     platform::MakeDirectory(path);

@@ -4,11 +4,18 @@
 #error "LIVEMODULE_FACTORY_VERSION comes from the build"
 #endif
 
+// Weak, alone in its object file: a second factory build (the handover test's newer release) links
+// its own definition beside the same static libraries and so differs only in this text. PE's weak
+// externals are never satisfied from an archive member, and Windows has no handover test: strong there.
+#ifdef _WIN32
+#define LIVEMODULE_REPLACEABLE
+#else
+#define LIVEMODULE_REPLACEABLE __attribute__((weak))
+#endif
+
 namespace LiveModule {
 
-// Weak, alone in its object file: a second factory build (the handover test's newer release) links
-// its own definition beside the same static libraries and so differs only in this text.
-__attribute__((weak)) const char* FactoryProductVersion() {
+LIVEMODULE_REPLACEABLE const char* FactoryProductVersion() {
     return LIVEMODULE_FACTORY_VERSION;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -10,8 +11,10 @@ namespace {
 constexpr const char* kMarkName = ".lm-starting";
 
 std::string MarkPath(const std::string& library) {
-    const std::size_t libraries = library.rfind("/64bit/");
-    return library.substr(0, libraries == std::string::npos ? library.rfind('/') : libraries) + "/" + kMarkName;
+    const std::string sep = platform::kPathSeparatorText;
+    const std::size_t libraries = library.rfind(sep + "64bit" + sep);
+    const std::size_t folderEnd = libraries == std::string::npos ? library.find_last_of(platform::kPathSeparators) : libraries;
+    return library.substr(0, folderEnd) + sep + kMarkName;
 }
 
 }  // namespace

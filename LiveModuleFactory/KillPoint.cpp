@@ -1,12 +1,12 @@
 #include "KillPoint.h"
 
 #ifdef LIVEMODULE_TEST_HOOKS
-#include <signal.h>
-
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
+
+#include "platform/ProcessEnd.h"
 
 namespace LiveModule {
 
@@ -21,7 +21,7 @@ void KillPoint(const char* name) {
     if (point != name) return;
     const int nth = hash == std::string::npos ? 1 : std::atoi(target.c_str() + hash + 1);
     std::lock_guard<std::mutex> guard(lock);
-    if (++passes[point] == nth) raise(SIGKILL);
+    if (++passes[point] == nth) platform::EndProcessAbruptly();
 }
 
 }  // namespace LiveModule

@@ -4,7 +4,7 @@
 // would, to show what the next start finds. Other builds compile the marks away.
 #ifdef LIVEMODULE_TEST_HOOKS
 namespace LiveModule {
-// Ends the process with SIGKILL when the environment variable LIVEMODULE_TEST_KILL_AT names this
+// Ends the process at once (SIGKILL on Linux) when the environment variable LIVEMODULE_TEST_KILL_AT names this
 // point ("name", or "name#N" for its N-th pass, counted from 1).
 void KillPoint(const char* name);
 }  // namespace LiveModule

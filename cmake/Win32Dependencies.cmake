@@ -1,9 +1,9 @@
 # The libraries of the Windows build, under the names the Linux build's targets use, so the rest of
-# the tree links the same way. zlib comes from libz-mingw-w64-dev; minizip and libcurl are built
+# the tree links the same way. zlib comes from libz-mingw-w64-dev; minizip, libcurl and libsodium are built
 # from Debian's source packages by scripts/build-windows-deps.sh into LIVEMODULE_WIN32_DEPS; the
 # JSON library is header-only and used from nlohmann-json3-dev as is.
 set(LIVEMODULE_WIN32_DEPS "${CMAKE_BINARY_DIR}/deps/prefix" CACHE PATH
-    "Where scripts/build-windows-deps.sh installed minizip and libcurl")
+    "Where scripts/build-windows-deps.sh installed minizip, libcurl and libsodium")
 list(APPEND CMAKE_FIND_ROOT_PATH ${LIVEMODULE_WIN32_DEPS})
 
 enable_language(RC)
@@ -20,6 +20,13 @@ set_target_properties(PkgConfig::MINIZIP PROPERTIES
   IMPORTED_LOCATION ${LIVEMODULE_WIN32_DEPS}/lib/libminizip.a
   INTERFACE_INCLUDE_DIRECTORIES ${LIVEMODULE_WIN32_DEPS}/include/minizip
   INTERFACE_LINK_LIBRARIES ZLIB::ZLIB)
+
+# Ed25519 for the package signatures (CNG has none), built by scripts/build-windows-deps.sh.
+add_library(Sodium::sodium STATIC IMPORTED)
+set_target_properties(Sodium::sodium PROPERTIES
+  IMPORTED_LOCATION ${LIVEMODULE_WIN32_DEPS}/lib/libsodium.a
+  INTERFACE_INCLUDE_DIRECTORIES ${LIVEMODULE_WIN32_DEPS}/include
+  INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
 
 # Only the nlohmann folder of the host's include tree, never the tree itself (glibc's headers).
 set(json_include ${CMAKE_BINARY_DIR}/third-party-include)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the third-party libraries the Windows build needs and Debian does not package for mingw,
-# from Debian's own source packages: minizip (zlib's contrib/minizip, against libz-mingw-w64-dev)
-# and libcurl (static, Schannel for TLS). Sources and results are cached under DIR, so a second run
-# does nothing.
+# from Debian's own source packages: minizip (zlib's contrib/minizip, against libz-mingw-w64-dev),
+# libcurl (static, Schannel for TLS) and libsodium (static, minimal: Ed25519 for the package
+# signatures). Sources and results are cached under DIR, so a second run does nothing.
 #   build-windows-deps.sh DIR     installs into DIR/prefix
 set -euo pipefail
 
@@ -58,4 +58,20 @@ if [[ ! -f $prefix/lib/libcurl.a ]]; then
     -DENABLE_MANUAL=OFF -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none >/dev/null
   cmake --build "$out/curl-build" -j2 >/dev/null
   cmake --install "$out/curl-build" >/dev/null
+fi
+
+if [[ ! -f $prefix/lib/libsodium.a ]]; then
+  fetch_source libsodium libsodium
+  echo "build-windows-deps: libsodium"
+  # Debian's source carries no generated configure script.
+  [[ -x $src/libsodium/configure ]] || (cd "$src/libsodium" && autoreconf -i >/dev/null 2>&1)
+  build=$out/libsodium-build
+  mkdir -p "$build"
+  (
+    cd "$build"
+    "$src/libsodium/configure" --host=$triple --prefix="$prefix" CC=$triple-gcc-posix --enable-static \
+      --disable-shared --enable-minimal --disable-ssp --disable-pie >/dev/null
+    make -j2 >/dev/null
+    make install >/dev/null
+  )
 fi

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake make dpkg-dev                             # build; dpkg-source unpacks the source package
+  autoconf automake libtool                       # libsodium's source package has no configure script
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools  # cross compiler (posix threads)
   libz-mingw-w64-dev                              # zlib for mingw; minizip is built from its source
   nlohmann-json3-dev                              # header-only JSON, used as is

@@ -50,6 +50,9 @@ export WINEPREFIX=$build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "== Preparing the Wine prefix"
   wineboot -i >/dev/null 2>&1
+  # The boot leaves its server running a few seconds, and only its end writes the registry;
+  # starting the run's own server beside it would fail.
+  wineserver -w
 fi
 wineserver -p 60  # keeps one server for every program of the run
 trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -44,14 +44,16 @@ bool RemoveEmptyDirectory(const std::string& path);
 // Gives `from` the name `to` on the same file system; fails when something exists at `to`.
 bool MovePath(const std::string& from, const std::string& to);
 
-// Swaps what two existing names refer to, in one step: no moment exists at which either name is
-// missing or refers to a mix. False (nothing changed) when the file system cannot do that.
+// Swaps what two existing names refer to. Linux: in one step, no moment exists at which either name
+// is missing or refers to a mix; false (nothing changed) when the file system cannot do that.
+// Windows: by renames, with a window in which `second` is missing (see the win32 file).
 bool ExchangePaths(const std::string& first, const std::string& second);
 
 // Clears the given permission bits of a file or folder; a link is left as it is.
 bool ClearPermissionBits(const std::string& path, unsigned bits);
 
-// The process's file-creation mask, read without changing it (other threads may create files).
+// The process's file-creation mask, read without changing it (other threads may create files);
+// 0 on Windows, which has none.
 unsigned ProcessUmask();
 
 }  // namespace LiveModule::platform

@@ -7,6 +7,7 @@
 #include "FileUtils.h"
 #include "KillPoint.h"
 #include "platform/FileSystem.h"
+#include "platform/PathStyle.h"
 
 namespace LiveModule {
 
@@ -20,7 +21,7 @@ bool ClearWriteForOthers(const std::string& path) {
     if (!platform::ListDirectory(path, entries)) return false;
     for (const platform::DirEntry& entry : entries) {
         if (entry.name == "." || entry.name == "..") continue;
-        ok = ClearWriteForOthers(path + "/" + entry.name) && ok;
+        ok = ClearWriteForOthers(path + platform::kPathSeparator + entry.name) && ok;
     }
     return ok;
 }

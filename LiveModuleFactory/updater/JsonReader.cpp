@@ -41,8 +41,14 @@ void AppendUtf8(long codePoint, std::string& out) {
 
 // A number's text as a double whatever the process locale says a decimal point is.
 double ToDouble(const char* text) {
+#ifdef _WIN32
+    // The C runtime's own spelling of the same per-call locale.
+    static const _locale_t cLocale = _create_locale(LC_ALL, "C");
+    return cLocale ? _strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
+#else
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
     return cLocale ? strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
+#endif
 }
 
 // One pass over the text; the first error stops it. Runs on one thread, holds nothing after it.

@@ -31,8 +31,8 @@ bool LiveModuleUpdater::InstallModule(const std::string& name) {
     // Everything happens in the module's own scratch folder under the staging folder (the modules
     // folder's file system, so the new release can be renamed into place); the installed folder is
     // touched only by the one exchange at the end. The package cannot write beside its own folder.
-    const std::string work = stagingDir + name + "/";
-    const std::string unpacked = work + "unpacked/";
+    const std::string work = stagingDir + name + platform::kPathSeparator;
+    const std::string unpacked = work + "unpacked" + platform::kPathSeparator;
     const std::string extracted = unpacked + name;
     std::string target = modulesDir + name;
     bool installed = false;

@@ -3,6 +3,7 @@
 #include <unzip.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -178,7 +179,7 @@ bool WriteEntryFile(unzFile archive, const unz_file_info64& info, const std::str
 // Where the entries of one archive go, and which of them are let in.
 struct Extraction {
     std::string archive;    // native path
-    std::string base;       // the destination, ending with "/"
+    std::string base;       // the destination, ending with a separator
     const char* password;   // null for none
     // When set, only entries under this first level are extracted; the others are skipped.
     std::optional<std::string> topFolder;
@@ -236,7 +237,7 @@ bool ExtractEntry(unzFile archive, const Extraction& extraction) {
 bool ExtractArchive(Extraction& extraction) {
     std::string& base = extraction.base;
     if (base.empty() || extraction.archive.empty() || !platform::Exists(extraction.archive)) return false;
-    if (base.back() != '/') base += '/';
+    if (std::strchr(platform::kPathSeparators, base.back()) == nullptr) base += platform::kPathSeparator;
     if (!platform::IsDirectory(base) && !CreateDirTree(base)) return false;
 
     const Archive zip(unzOpen64(extraction.archive.c_str()));
@@ -264,7 +265,7 @@ bool Unzip(const std::wstring& archive, const std::wstring& destination, const s
 
 bool UnzipPackage(const std::string& archive, const std::string& destination) {
     // Paths are native text already: no conversion, so every name the file system takes works.
-    std::string topFolder = archive.substr(archive.rfind('/') + 1);
+    std::string topFolder = archive.substr(archive.find_last_of(platform::kPathSeparators) + 1);
     const std::string extension = ".zip";
     if (topFolder.size() > extension.size() && topFolder.compare(topFolder.size() - extension.size(), extension.size(), extension) == 0) {
         topFolder.erase(topFolder.size() - extension.size());

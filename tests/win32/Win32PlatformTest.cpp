@@ -64,6 +64,18 @@ TEST(Win32TextCodec, Cp936RoundTripsOnOverlappingThreadsAndBadInputFollowsTheCho
               std::optional<std::wstring>(std::wstring(L"a\0b", 3)));
 }
 
+TEST(Win32TextCodec, Utf16LeIsTheWideUnitsAndBadInputFollowsTheChoice) {
+    using platform::Codeset;
+    using platform::OnBadInput;
+    const std::string bytes("A\0\x3D\xD8\x00\xDE", 6);  // "A", then U+1F600 as a surrogate pair
+    EXPECT_EQ(platform::DecodeText(Codeset::Utf16Le, bytes, OnBadInput::Fail), std::wstring(L"A\xD83D\xDE00"));
+    EXPECT_EQ(platform::EncodeText(Codeset::Utf16Le, L"A\xD83D\xDE00", OnBadInput::Fail), bytes);
+    const std::string loneAndOdd("\x3D\xD8" "B\0" "C", 5);
+    EXPECT_EQ(platform::DecodeText(Codeset::Utf16Le, loneAndOdd, OnBadInput::Replace), std::wstring(L"\xFFFD" L"B\xFFFD"));
+    EXPECT_FALSE(platform::DecodeText(Codeset::Utf16Le, loneAndOdd, OnBadInput::Fail));
+    EXPECT_FALSE(platform::DecodeText(Codeset::Utf16Le, std::string("B\0C", 3), OnBadInput::Fail));
+}
+
 TEST(Win32VersionResource, ReadsBuiltBinariesAndGivesNothingForFilesWithoutOne) {
     const std::string folder = ProgramFolder();
     EXPECT_EQ(LiveModule::GetFileProductVersion(folder + "lm-host.exe"), "30.0.0");

@@ -34,8 +34,10 @@ bool IsLink(const std::string& path) {
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries) {
+bool ListDirectory(const std::string& path, std::vector<DirEntry>& entries, AtLink atLink) {
     entries.clear();
+    // Checked before the search opens: Windows has no open-and-check in one step for a folder.
+    if (atLink == AtLink::Refuse && IsLink(path)) return false;
     std::string pattern = path;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
@@ -67,6 +69,43 @@ bool RemoveFile(const std::string& path) {
 
 bool RemoveEmptyDirectory(const std::string& path) {
     return ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+bool MovePath(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move.
+    return ::MoveFileExA(from.c_str(), to.c_str(), 0) != 0;
+}
+
+// Windows has no exchange of two names: the second is moved aside (beside the first, so on its
+// volume), the first takes its name, and what was moved aside takes the first's name. Between
+// the first two moves the second name is missing; a failed second move puts the old one back.
+bool ExchangePaths(const std::string& first, const std::string& second) {
+    const std::string aside = first + ".aside";
+    if (Exists(aside) || IsLink(aside)) return false;
+    if (!::MoveFileExA(second.c_str(), aside.c_str(), 0)) return false;
+    if (!::MoveFileExA(first.c_str(), second.c_str(), 0)) {
+        ::MoveFileExA(aside.c_str(), second.c_str(), 0);
+        return false;
+    }
+    // The exchange has happened; a failure here only leaves the old one under the aside name.
+    ::MoveFileExA(aside.c_str(), first.c_str(), 0);
+    return true;
+}
+
+// Windows attributes know only read-only: clearing the owner's write bit sets it on a file. Other
+// bits (group, others, execute) have no counterpart, and a folder's read-only flag means something
+// else to Explorer, so they change nothing.
+bool ClearPermissionBits(const std::string& path, unsigned bits) {
+    const DWORD attributes = AttributesOf(path);
+    if (attributes == kNoAttributes) return false;
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return true;
+    if ((bits & 0200u) == 0 || (attributes & FILE_ATTRIBUTE_READONLY) != 0) return true;
+    return ::SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Windows has no file-creation mask.
+unsigned ProcessUmask() {
+    return 0;
 }
 
 }  // namespace LiveModule::platform

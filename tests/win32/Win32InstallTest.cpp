@@ -1,0 +1,91 @@
+// What an install rests on under Windows: folder renames in place of Linux's one-step exchange and
+// the read-only attribute for permission bits.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "FileUtils.h"
+#include "Win32TestSupport.h"
+#include "platform/FileSystem.h"
+#include "updater/FolderSwap.h"
+
+namespace platform = LiveModule::platform;
+using lmtest::win32::ReadFile;
+using lmtest::win32::TempDir;
+using lmtest::win32::WriteFile;
+
+namespace {
+
+bool IsReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+}  // namespace
+
+TEST(Win32FolderRenames, ExchangeSwapsTwoFoldersAndMoveNeverReplaces) {
+    const TempDir temp;
+    const std::string first = temp.path() + "first", second = temp.path() + "second";
+    ASSERT_TRUE(platform::MakeDirectory(first));
+    ASSERT_TRUE(platform::MakeDirectory(second));
+    WriteFile(first + "\\a.txt", "new");
+    WriteFile(second + "\\a.txt", "old");
+
+    EXPECT_TRUE(platform::ExchangePaths(first, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    EXPECT_EQ(ReadFile(first + "\\a.txt"), "old");
+    EXPECT_FALSE(platform::Exists(first + ".aside"));
+
+    // The new one cannot move in: the old one is back under its name, nothing else changed.
+    const std::string missing = temp.path() + "missing";
+    EXPECT_FALSE(platform::ExchangePaths(missing, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    EXPECT_FALSE(platform::Exists(missing + ".aside"));
+
+    EXPECT_FALSE(platform::MovePath(first, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    const std::string third = temp.path() + "third";
+    EXPECT_TRUE(platform::MovePath(first, third));
+    EXPECT_EQ(ReadFile(third + "\\a.txt"), "old");
+    EXPECT_FALSE(platform::Exists(first));
+}
+
+TEST(Win32FolderSwap, ReplacesAnInstalledReleaseAndLeavesNoScratch) {
+    const TempDir temp;
+    const std::string source = temp.path() + "unpacked", target = temp.path() + "module";
+    const std::string work = temp.path() + "release";
+    ASSERT_TRUE(LiveModule::CreateDirTree(source + "\\sub"));
+    WriteFile(source + "\\sub\\lib.dll", "release 2");
+    ASSERT_TRUE(LiveModule::CreateDirTree(target));
+    WriteFile(target + "\\old-only.txt", "release 1");
+
+    EXPECT_EQ(LiveModule::ReplaceFolder(source, target, work), LiveModule::SwapResult::Installed);
+    EXPECT_EQ(ReadFile(target + "\\sub\\lib.dll"), "release 2");
+    EXPECT_FALSE(platform::Exists(target + "\\old-only.txt"));
+    EXPECT_FALSE(platform::Exists(work));
+    EXPECT_FALSE(platform::Exists(work + ".aside"));
+    // Taking the write bit for others off has no Windows counterpart: the files stay writable.
+    EXPECT_FALSE(IsReadOnly(target + "\\sub\\lib.dll"));
+
+    // A first install moves the release into place.
+    const std::string fresh = temp.path() + "fresh";
+    EXPECT_EQ(LiveModule::ReplaceFolder(source, fresh, work), LiveModule::SwapResult::Installed);
+    EXPECT_EQ(ReadFile(fresh + "\\sub\\lib.dll"), "release 2");
+}
+
+TEST(Win32Permissions, OnlyTheOwnersWriteBitBecomesReadOnlyAndNoUmaskExists) {
+    const TempDir temp;
+    const std::string file = temp.path() + "file.txt";
+    WriteFile(file, "x");
+    EXPECT_TRUE(platform::ClearPermissionBits(file, 0022));
+    EXPECT_FALSE(IsReadOnly(file));
+    EXPECT_TRUE(platform::ClearPermissionBits(file, 0200));
+    EXPECT_TRUE(IsReadOnly(file));
+    const std::string folder = temp.path() + "folder";
+    ASSERT_TRUE(platform::MakeDirectory(folder));
+    EXPECT_TRUE(platform::ClearPermissionBits(folder, 0222));
+    EXPECT_FALSE(IsReadOnly(folder));
+    EXPECT_FALSE(platform::ClearPermissionBits(temp.path() + "none", 0200));
+    EXPECT_EQ(platform::ProcessUmask(), 0u);
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can be removed
+}
