@@ -88,7 +88,7 @@ void HttpSession::SetVerifySsl(bool verify) {
 
 void HttpSession::SetTlsTrust(bool verify, const std::string& caBundle) {
     SetVerifySsl(verify);
-    if (curl && verify && !caBundle.empty()) curl_easy_setopt(Handle(curl), CURLOPT_CAINFO, caBundle.c_str());
+    if (curl && verify && !caBundle.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caBundle.c_str());
 }
 
 void HttpSession::SetBody(const std::string& text) {
