@@ -58,6 +58,7 @@ TEST(TlsTrust, APeerIsTakenOnlyWhenChecksAreOffOrItsCertificateAndNameCheckOut) 
         std::string bundle;
         bool taken;
     };
+    HandlePool pool;  // one pool: every case after the first runs on a reused transfer
     for (const Case& c : std::vector<Case>{
              {"checks off", named.port, false, "", true},
              {"checks off, a bundle given", named.port, false, folder / "other.crt", true},
@@ -67,7 +68,7 @@ TEST(TlsTrust, APeerIsTakenOnlyWhenChecksAreOffOrItsCertificateAndNameCheckOut) 
              {"checks off, a certificate for another name", misnamed.port, false, "", true},
              {"trusted, but for another name", misnamed.port, true, folder / "other.crt", false},
              {"a bundle that does not exist", named.port, true, folder / "none.crt", false}}) {
-        HttpSession session;
+        HttpSession session(pool);
         session.SetUrl("https://127.0.0.1:" + std::to_string(c.port) + "/quick");
         session.SetTimeoutMs(10000);
         session.SetTlsTrust(c.verify, c.bundle);
