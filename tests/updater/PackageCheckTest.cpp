@@ -14,14 +14,6 @@ using lmtest::UpdaterTree;
 
 namespace {
 
-// The base64 body of tests/keys/signing.pub, as the build option embeds it.
-std::string DeployKey() {
-    std::string body, line;
-    std::istringstream pem(ReadFile(LMTEST_KEYS_DIR "/signing.pub"));
-    while (std::getline(pem, line)) if (line.rfind("-----", 0) != 0) body += line;
-    return body;
-}
-
 PackageCheck Check(const std::string& sha256, int64_t size, const std::string& signature = "") {
     PackageCheck check;
     check.sha256 = sha256, check.size = size, check.signature = signature;
@@ -70,7 +62,8 @@ TEST(PackageCheck, OnlyTheBytesTheEntryDescribesAndTheKeySignedPass) {
     const std::string path = temp.path() + "/p.zip", bytes = "PK\x03\x04 package bytes";
     std::string altered = bytes;
     altered[7] ^= 1;
-    const std::string sha = lmtest::Sha256Hex(bytes), sig = Sign(bytes, "signing"), key = DeployKey();
+    const std::string sha = lmtest::Sha256Hex(bytes), sig = Sign(bytes, "signing");
+    const std::string key = lmtest::PemBody(ReadFile(LMTEST_KEYS_DIR "/signing.pub"));
     const int64_t size = static_cast<int64_t>(bytes.size());
     PackageCheck malformed;
     malformed.malformed = true;
