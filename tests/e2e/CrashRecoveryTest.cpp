@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,26 +20,11 @@ namespace {
 using lmtest::Deployment;
 using lmtest::Entry;
 
-// lm-host on a tree, as a separate process that the test can kill; with `killAt`, the host ends
-// itself at that kill point of the test build.
+// lm-host on a tree, as a process the test can kill; with `killAt`, the host ends itself at that
+// kill point of the test build.
 pid_t StartHost(const lmtest::InstallationTree& tree, const std::string& output, const std::string& killAt = "") {
-    // Only async-signal-safe calls between fork and exec: this process runs server threads.
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
-    if (!killAt.empty()) variables.push_back("LIVEMODULE_TEST_KILL_AT=" + killAt);
-    std::vector<char*> environment;
-    for (std::string& variable : variables) environment.push_back(variable.data());
-    environment.push_back(nullptr);
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out, STDOUT_FILENO);
-        execle(LMTEST_LM_HOST, "lm-host", "--factory", tree.factoryPath.c_str(), "--env", "0", "--run-for", "60",
-               static_cast<char*>(nullptr), environment.data());
-        _exit(127);
-    }
-    close(out);
-    return child;
+    return lmtest::SpawnHost(tree, output, {"--env", "0", "--run-for", "60"},
+                             killAt.empty() ? std::vector<std::string>{} : std::vector<std::string>{"LIVEMODULE_TEST_KILL_AT=" + killAt});
 }
 
 // How many runs have reported a started factory in `output`.
@@ -48,21 +32,10 @@ size_t Started(const std::string& output) {
     return lmtest::Count(lmtest::Exists(output) ? lmtest::ReadFile(output) : "", "lm-host: factory started");
 }
 
-// The child's wait status once it has ended by itself, or -1 when it still runs at the deadline.
-int WaitForEnd(pid_t child, int seconds) {
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return status;
-}
-
-// Waits until `done` holds or the child has ended (its status then in `status`); false on timeout.
-bool WaitFor(pid_t child, const std::function<bool()>& done, int& status, bool& ended) {
+// Waits until `done` holds or the child has ended (`ended`, its status in `status`); false on timeout.
+bool WaitFor(pid_t child, const std::function<bool()>& done, int& status, bool& ended, int seconds = 60) {
     ended = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
         if (waitpid(child, &status, WNOHANG) == child) return ended = true;
         if (done()) return true;
@@ -73,9 +46,7 @@ bool WaitFor(pid_t child, const std::function<bool()>& done, int& status, bool& 
 
 int Stop(pid_t child, int signal) {
     kill(child, signal);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return status;
+    return lmtest::WaitStatus(child);
 }
 
 // Every module installed at the catalogue's version, byte for byte, and recorded so in a valid ModuleInfo.
@@ -126,12 +97,10 @@ TEST(CrashRecovery, KillingTheHostAnywhereInDownloadsAndInstallsNeverLosesTheWay
         const size_t startedBefore = Started(output);
         host = StartHost(tree, output);
         std::string why;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while ((Started(output) == startedBefore || !Converged(tree, ids, why)) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        const int status = Stop(host, SIGTERM);
+        int status = 0;
+        bool ended = false;
+        WaitFor(host, [&] { return Started(output) > startedBefore && Converged(tree, ids, why); }, status, ended);
+        if (!ended) status = Stop(host, SIGTERM);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second run ends cleanly";
         ASSERT_TRUE(Converged(tree, ids, why)) << "killed after " << killAfterMs << " ms: " << why << "\n" << tree.Log();
         for (const auto& item : std::filesystem::directory_iterator(tree.modulesDir + "Temp")) {
@@ -177,19 +146,17 @@ TEST(CrashRecovery, KillingTheHostInsideAThousandModuleMergeDeletesAndFetchesNot
                                     "merge.entry#1001", "merge.saving", "merge.saved"}) {
         SCOPED_TRACE("killed at " + point);
         const pid_t killed = StartHost(d.tree, output, point);
-        const int status = WaitForEnd(killed, 120);
-        if (status == -1) Stop(killed, SIGKILL);
-        ASSERT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the kill point was reached";
+        int status = 0;
+        bool ended = false;
+        if (!WaitFor(killed, [] { return false; }, status, ended, 120)) Stop(killed, SIGKILL);
+        ASSERT_TRUE(ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the kill point was reached";
         EXPECT_EQ(d.ModuleInfo(), record) << "the record on disk is whole";
         EXPECT_TRUE(allInstalled());
 
         const size_t startedBefore = Started(output);
         const pid_t host = StartHost(d.tree, output);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (Started(output) == startedBefore && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        const int stopped = Stop(host, SIGTERM);
+        WaitFor(host, [&] { return Started(output) > startedBefore; }, status, ended, 120);
+        const int stopped = ended ? status : Stop(host, SIGTERM);
         EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << "the restart ends cleanly";
         ++round;
         ASSERT_EQ(d.CountLogLines(loaded), round * kModules) << "every module runs after the restart";

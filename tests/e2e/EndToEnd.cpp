@@ -1,13 +1,14 @@
 #include "EndToEnd.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include "HostFrontend.h"
 
@@ -59,30 +60,37 @@ void PublishModule(const std::string& packagesDir, const std::string& id, const 
 
 std::string PackageExt(const std::string& packagePath, const std::string& signingKey) {
     const std::string bytes = ReadFile(packagePath);
-    unsigned char digest[32];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned char byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
-    nlohmann::json ext{{"sha256", hex}, {"size", bytes.size()}};
-    if (!signingKey.empty()) {
-        FILE* file = std::fopen((LMTEST_KEYS_DIR "/" + signingKey + ".key").c_str(), "r");
-        EVP_PKEY* key = file ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
-        if (file) std::fclose(file);
-        EVP_MD_CTX* context = EVP_MD_CTX_new();
-        unsigned char signature[64];
-        size_t size = sizeof signature;
-        if (!key || EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) != 1 ||
-            EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1) {
-            throw std::runtime_error("cannot sign with " + signingKey);
-        }
-        EVP_MD_CTX_free(context);
-        EVP_PKEY_free(key);
-        std::string text(89, '\0');
-        text.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), signature, static_cast<int>(size)));
-        ext["sig"] = text;
-    }
+    nlohmann::json ext{{"sha256", Sha256Hex(bytes)}, {"size", bytes.size()}};
+    if (!signingKey.empty()) ext["sig"] = Sign(bytes, signingKey);
     return ext.dump();
+}
+
+int SpawnHost(const InstallationTree& tree, const std::string& output, const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment) {
+    // Everything is built before fork: only async-signal-safe calls may follow, as servers run threads here.
+    std::vector<std::string> words = {"lm-host", "--factory", tree.factoryPath}, variables = environment;
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    for (char** variable = environ; *variable; ++variable) variables.emplace_back(*variable);
+    std::vector<char*> argv, envp;
+    for (std::string& word : words) argv.push_back(word.data());
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        execve(LMTEST_LM_HOST, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(out);
+    return child;
+}
+
+int WaitStatus(int child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
 }
 
 void UseHardenedFactory(const InstallationTree& tree) {

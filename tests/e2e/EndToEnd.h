@@ -83,4 +83,21 @@ private:
     FactoryLibrary library;
 };
 
+// lm-host over `tree` as a child process ("--factory <path>" then `arguments`, `environment` added to
+// this process's), stdout and stderr appended to `output`.
+int SpawnHost(const InstallationTree& tree, const std::string& output, const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment = {});
+// The child's wait status once it has ended.
+int WaitStatus(int child);
+
+constexpr int kLong = 30000;  // ms: generous deadline for downloads, also under sanitizers
+
+inline bool UpdateFinished(const Deployment& d, size_t times = 1) {
+    return d.CountLogLines("[LiveModuleUpdater] Modules update finished") >= times;
+}
+
 }  // namespace lmtest
+
+#define REQUIRE_SERVER(deployment) \
+    if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
+

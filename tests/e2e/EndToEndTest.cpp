@@ -10,22 +10,7 @@
 
 namespace {
 
-using lmtest::Deployment;
-using lmtest::Entry;
-using lmtest::Host;
-using lmtest::Manifest;
-using lmtest::PublishModule;
-using lmtest::PumpUntil;
-using lmtest::Versions;
-
-constexpr int kLong = 30000;  // ms: generous deadline for downloads, also under sanitizers
-
-#define REQUIRE_SERVER(deployment) \
-    if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
-
-bool UpdateFinished(const Deployment& d, size_t times = 1) {
-    return d.CountLogLines("[LiveModuleUpdater] Modules update finished") >= times;
-}
+using namespace lmtest;
 
 // The deployment after a first start that installed `entries` (each published from the variant of its name).
 void FirstStart(Deployment& d, const std::vector<Entry>& entries) {

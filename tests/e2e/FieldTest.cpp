@@ -9,24 +9,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using lmtest::Damage;
-using lmtest::Deployment;
-using lmtest::Entry;
-using lmtest::Host;
-using lmtest::Manifest;
-using lmtest::PublishModule;
-using lmtest::PumpUntil;
-using lmtest::Versions;
+using namespace lmtest;
 
-constexpr int kLong = 30000;  // ms: generous deadline for downloads, also under sanitizers
 const char* const kUnzipFailed = "[LiveModuleUpdater] Unzip module packet failed {path: ";
-
-#define REQUIRE_SERVER(deployment) \
-    if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
-
-bool UpdateFinished(const Deployment& d, size_t times = 1) {
-    return d.CountLogLines("[LiveModuleUpdater] Modules update finished") >= times;
-}
 
 // One start of the host; when it fetches packages, it runs until they are in. False when the start failed.
 bool StartAndSettle(Deployment& d, bool fetches, const std::function<void(Host&)>& whileRunning = {}) {

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,19 +16,7 @@
 // module that took the host down.
 namespace {
 
-using lmtest::Deployment;
-using lmtest::Entry;
-using lmtest::Host;
-using lmtest::Manifest;
-using lmtest::PackageExt;
-using lmtest::PublishModule;
-using lmtest::PumpUntil;
-using lmtest::Versions;
-
-constexpr int kLong = 30000;  // ms
-
-#define REQUIRE_SERVER(deployment) \
-    if (!(deployment).server) GTEST_SKIP() << "this build's catalogue server for env " << (deployment).env << " is not on loopback"
+using namespace lmtest;
 
 const std::string kVerifyFailed = "[LiveModuleUpdater] Module package verify failed {module: ";
 
@@ -62,7 +49,7 @@ TEST(PackageTrust, APackageAlteredOnTheServerIsRefusedUntilTheRightOneIsServed) 
     d.server->SetManifestText(Manifest({release2}));
     host.FireUpdateTimer();
     ASSERT_TRUE(PumpUntil([&] { return d.HasLogLine(kVerifyFailed + "m1}"); }, kLong)) << d.tree.Log();
-    ASSERT_TRUE(PumpUntil([&] { return d.CountLogLines("[LiveModuleUpdater] Modules update finished") >= 2; }, kLong));
+    ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d, 2); }, kLong));
     EXPECT_TRUE(host.Running("m1") && d.InstalledFrom("m1", "m1")) << "release 1 keeps running";
     EXPECT_EQ(Versions(d.ModuleInfo())["m1"], 1) << "and stays recorded";
     EXPECT_TRUE(std::filesystem::is_empty(d.tree.modulesDir + "Temp")) << "the download is deleted";
@@ -89,7 +76,7 @@ TEST(PackageTrust, WithTheSigningKeyBuiltInOnlyPackagesSignedByItAreTakenTheFact
         Host host(d);
         ASSERT_EQ(host.error, 0) << "a refused factory package does not stop the start\n" << d.tree.Log();
         ASSERT_TRUE(PumpUntil([&] { return host.Running("m3"); }, kLong)) << d.tree.Log();
-        ASSERT_TRUE(PumpUntil([&] { return d.HasLogLine("[LiveModuleUpdater] Modules update finished"); }, kLong));
+        ASSERT_TRUE(PumpUntil([&] { return UpdateFinished(d); }, kLong));
         EXPECT_FALSE(host.Running("m1") || host.Running("m2"));
     }
     for (const char* id : {"m1", "m2"}) {
@@ -120,18 +107,7 @@ TEST(CrashMark, AModuleThatCrashesTheHostIsSkippedUntilANewReleaseOfItIsInstalle
     d.server->SetManifestText(Manifest({{"m1", 1, 0}, {"crashload", 1, 1}}));
 
     const std::string output = d.base.path() + "/host.txt";
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        execl(LMTEST_LM_HOST, "lm-host", "--factory", d.tree.factoryPath.c_str(), "--env", "0", "--run-for", "60",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out);
-    int status = 0;
-    waitpid(child, &status, 0);
+    const int status = lmtest::WaitStatus(lmtest::SpawnHost(d.tree, output, {"--env", "0", "--run-for", "60"}));
     // A signal, or AddressSanitizer's exit after it reported the invalid write.
     ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 1))
         << "the first start dies in crashload's LiveModuleLoad\n" << d.tree.Log();

@@ -1,3 +1,5 @@
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "FactoryEnvironment.h"
@@ -6,38 +8,22 @@ using LiveModule::DetectDirectories;
 using LiveModule::QtVersionTags;
 
 TEST(FactoryDirectories, DepthDecidesEveryFolder) {
-    auto deep = DetectDirectories("/opt/apps/host/modules/LiveModuleFactory/64bit/LiveModuleFactory.so", "/home/u/.local/share");
-    EXPECT_EQ(deep.factoryDir, "/opt/apps/host/modules/LiveModuleFactory/64bit/");
-    EXPECT_EQ(deep.modulesDir, "/opt/apps/host/modules/");
-    EXPECT_EQ(deep.configDir, "/opt/apps/host/config/");
-    EXPECT_EQ(deep.logDir, "/opt/apps/host/logs/");
-    EXPECT_EQ(deep.tempDir, "/home/u/.local/share/Temp/apps/host/");
-
-    // Four separators: the root is empty text, so there is no parent to name a temp folder after.
-    auto shallow = DetectDirectories("/a/b/c/lib.so", "/data");
-    EXPECT_EQ(shallow.factoryDir, "/a/b/c/");
-    EXPECT_EQ(shallow.modulesDir, "/a/");
-    EXPECT_EQ(shallow.configDir, "/config/");
-    EXPECT_EQ(shallow.logDir, "/logs/");
-    EXPECT_EQ(shallow.tempDir, "");
-
-    // Five: the root's parent is empty text, which holds no separator either.
-    auto five = DetectDirectories("/r/a/b/c/lib.so", "/data");
-    EXPECT_EQ(five.configDir, "/r/config/");
-    EXPECT_EQ(five.tempDir, "");
-
-    auto six = DetectDirectories("/p/r/a/b/c/lib.so", "/data");
-    EXPECT_EQ(six.tempDir, "/data/Temp/p/r/");
-    EXPECT_EQ(DetectDirectories("/p/r/a/b/c/lib.so", "").tempDir, "") << "no home, no data folder";
-
-    auto twoLevels = DetectDirectories("/b/lib.so", "/data");
-    EXPECT_EQ(twoLevels.factoryDir, "/b/");
-    EXPECT_EQ(twoLevels.modulesDir, "");
-    EXPECT_EQ(twoLevels.configDir, "");
-
-    auto bare = DetectDirectories("lib.so", "/data");
-    EXPECT_EQ(bare.factoryDir, "");
-    EXPECT_EQ(bare.logDir, "");
+    // factory | modules | config | logs | temp
+    for (const auto& [library, data, expected] : std::vector<std::tuple<const char*, const char*, std::string>>{
+             {"/opt/apps/host/modules/LiveModuleFactory/64bit/LiveModuleFactory.so", "/home/u/.local/share",
+              "/opt/apps/host/modules/LiveModuleFactory/64bit/|/opt/apps/host/modules/|/opt/apps/host/config/|"
+              "/opt/apps/host/logs/|/home/u/.local/share/Temp/apps/host/"},
+             // Four separators: the root is empty text, so there is no parent to name a temp folder after.
+             {"/a/b/c/lib.so", "/data", "/a/b/c/|/a/|/config/|/logs/|"},
+             // Five: the root's parent is empty text, which holds no separator either.
+             {"/r/a/b/c/lib.so", "/data", "/r/a/b/c/|/r/a/|/r/config/|/r/logs/|"},
+             {"/p/r/a/b/c/lib.so", "/data", "/p/r/a/b/c/|/p/r/a/|/p/r/config/|/p/r/logs/|/data/Temp/p/r/"},
+             {"/p/r/a/b/c/lib.so", "", "/p/r/a/b/c/|/p/r/a/|/p/r/config/|/p/r/logs/|"},  // no home, no data folder
+             {"/b/lib.so", "/data", "/b/||||"},
+             {"lib.so", "/data", "||||"}}) {
+        const auto d = DetectDirectories(library, data);
+        EXPECT_EQ(d.factoryDir + "|" + d.modulesDir + "|" + d.configDir + "|" + d.logDir + "|" + d.tempDir, expected) << library;
+    }
 }
 
 TEST(QtVersionTags, PartnersFollowTheHostTag) {

@@ -1,7 +1,6 @@
 // The factory's self-update as the loading program completes it: lm-host (through the handover
 // library it shares with the OBS plug-in) starts, gets -2, and runs the packaged factory in the
 // same process; killed at any step of that, the next start still ends with one whole factory.
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,24 +22,9 @@ const std::string kOldVersion = "1.0.0.5";
 
 // lm-host over the tree for one start (env 0, leaving at once), stdout and stderr appended to `output`.
 int RunHost(const lmtest::InstallationTree& tree, const std::string& output, const std::string& abortAt = "") {
-    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    const pid_t child = fork();
-    if (child == 0) {  // only async-signal-safe calls: this process runs server threads
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        if (abortAt.empty()) {
-            execl(LMTEST_LM_HOST, "lm-host", "--factory", tree.factoryPath.c_str(), "--run-for", "0",
-                  static_cast<char*>(nullptr));
-        } else {
-            execl(LMTEST_LM_HOST, "lm-host", "--factory", tree.factoryPath.c_str(), "--run-for", "0",
-                  "--abort-at-handover", abortAt.c_str(), static_cast<char*>(nullptr));
-        }
-        _exit(127);
-    }
-    close(out);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return status;
+    std::vector<std::string> arguments = {"--run-for", "0"};
+    if (!abortAt.empty()) arguments.insert(arguments.end(), {"--abort-at-handover", abortAt});
+    return lmtest::WaitStatus(lmtest::SpawnHost(tree, output, arguments));
 }
 
 bool ExitedZero(int status) {
@@ -77,9 +61,6 @@ void ExpectSettled(const lmtest::InstallationTree& tree, const std::string& libr
         EXPECT_FALSE(Exists(tree.modulesDir + gone)) << gone;
     }
 }
-
-#define REQUIRE_SERVER(d) \
-    if (!(d).server) GTEST_SKIP() << "this build's default catalogue server is not on loopback"
 
 }  // namespace
 

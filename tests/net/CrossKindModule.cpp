@@ -1,8 +1,6 @@
-// crosskind: a module built against the public headers only, as a module author would write it. Its
-// net_request callbacks, on workers and on the UI thread, submit GETs and downloads and withdraw
-// earlier requests of either kind, round after round, until the host stops it. It prints
-// "[crosskind] rounds N" every 200 rounds and "[crosskind] stopped after N rounds" when it leaves.
-// The URL to fetch comes from <config>/crosskind.url.
+// A module on the public headers only whose net_request callbacks submit and withdraw requests of
+// every kind until the host stops it; prints "[crosskind] rounds N" every 200 rounds and "[crosskind]
+// stopped after N rounds" on leaving. It fetches the URL in <config>/crosskind.url.
 #include <atomic>
 #include <cstdio>
 #include <fstream>

@@ -234,13 +234,6 @@ TEST(PackSigning, KeysAreMadeOnceAndSignaturesVerifyOnlyWithTheirKey) {
     EXPECT_EQ(Pack({"--make-key", prefix}).exitCode, 1) << "an existing key is never replaced";
     EXPECT_EQ(ReadFile(prefix + ".pub"), publicKey);
 
-    // The key's body as the build option embeds it.
-    const auto keyBody = [](const std::string& pem) {
-        std::string body, line;
-        std::istringstream lines(pem);
-        while (std::getline(lines, line)) if (line.rfind("-----", 0) != 0) body += line;
-        return body;
-    };
     TempDir other;
     ASSERT_EQ(Pack({"--make-key", other.path() + "/other"}).exitCode, 0);
     struct Case {
@@ -260,7 +253,7 @@ TEST(PackSigning, KeysAreMadeOnceAndSignaturesVerifyOnlyWithTheirKey) {
         LiveModule::ReadPackageCheck(
             *LiveModule::ReadJson(nlohmann::json::parse(ReadFile(manifest))["data"][1]["ext"].get<std::string>()), check);
         EXPECT_EQ(check.signature.empty(), c.flags.empty()) << c.what << ": a signature only when signing";
-        EXPECT_EQ(LiveModule::VerifyPackage(out + "/hello_service.zip", check, keyBody(publicKey)), c.verifiesWithDeployKey)
+        EXPECT_EQ(LiveModule::VerifyPackage(out + "/hello_service.zip", check, PemBody(publicKey)), c.verifiesWithDeployKey)
             << c.what;
         EXPECT_TRUE(LiveModule::VerifyPackage(out + "/hello_service.zip", check, "")) << c.what << ": digest and size";
     }

@@ -88,6 +88,13 @@ size_t Count(const std::string& text, const std::string& needle) {
     return count;
 }
 
+std::string PemBody(const std::string& pem) {
+    std::string body, line;
+    std::istringstream lines(pem);
+    while (std::getline(lines, line)) if (line.rfind("-----", 0) != 0) body += line;
+    return body;
+}
+
 std::string BuiltModule(const std::string& variant) {
     return std::string(LMTEST_MODULE_DIR) + "/" + variant + ".so";
 }
@@ -148,7 +155,8 @@ std::string FactoryOnlyManifest() {
            R"( "resver": "0", "pfile": "{base}packages/LiveModuleFactory.zip"}]})";
 }
 
-int CataloguePort(int env) {
+// Port of the catalogue server for an environment (0, 1, 2), or 0 when it is not on loopback.
+static int CataloguePort(int env) {
     const int ports[] = {LMTEST_CATALOGUE_PORTS};
     return env >= 0 && env <= 2 ? ports[env] : ports[0];
 }

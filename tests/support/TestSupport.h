@@ -38,6 +38,8 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // Occurrences of `needle` in `text`.
 size_t Count(const std::string& text, const std::string& needle);
+// The base64 lines of a PEM text joined: a key as the build option embeds it.
+std::string PemBody(const std::string& pem);
 
 // Path of a module library built by the test tree for the given variant name.
 std::string BuiltModule(const std::string& variant);
@@ -79,9 +81,6 @@ private:
 
 // The catalogue answer that lists only the factory, at the version nobody needs to download.
 std::string FactoryOnlyManifest();
-
-// Port of the catalogue server for an environment (0, 1, 2), or 0 when it is not on loopback.
-int CataloguePort(int env);
 
 // A catalogue server on the environment's port, serving `manifest` and packages from `packagesDir`.
 // Null (and the test skipped) when the environment's server is not on loopback.

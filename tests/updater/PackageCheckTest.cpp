@@ -1,6 +1,3 @@
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
 #include "UpdaterTestKit.h"
 #include "updater/Catalogue.h"
 #include "updater/PackageVerifier.h"
@@ -10,51 +7,12 @@ using namespace LiveModule;
 using Peer = LiveModuleUpdaterTestPeer;
 using lmtest::Exists;
 using lmtest::ReadFile;
+using lmtest::Base64;
 using lmtest::Record;
+using lmtest::Sign;
 using lmtest::UpdaterTree;
 
 namespace {
-
-std::string Base64(const std::string& bytes) {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    text.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size())));
-    return text;
-}
-
-// The signature of `bytes` by the private key in tests/keys/<key>.key, base64.
-std::string Sign(const std::string& bytes, const std::string& key) {
-    FILE* file = std::fopen((LMTEST_KEYS_DIR "/" + key + ".key").c_str(), "r");
-    EVP_PKEY* pkey = file ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
-    if (file) std::fclose(file);
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    unsigned char signature[64];
-    size_t size = sizeof signature;
-    const bool ok = pkey && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, pkey) == 1 &&
-                    EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                   bytes.size()) == 1;
-    EVP_MD_CTX_free(context);
-    EVP_PKEY_free(pkey);
-    EXPECT_TRUE(ok) << key;
-    return ok ? Base64(std::string(reinterpret_cast<char*>(signature), size)) : "";
-}
-
-std::string Sha256(const std::string& bytes) {
-    unsigned char digest[32];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned char byte : digest) hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
-    return hex;
-}
-
-// The base64 body of tests/keys/signing.pub, as the build option embeds it.
-std::string DeployKey() {
-    std::string body, line;
-    std::istringstream pem(ReadFile(LMTEST_KEYS_DIR "/signing.pub"));
-    while (std::getline(pem, line)) if (line.rfind("-----", 0) != 0) body += line;
-    return body;
-}
 
 PackageCheck Check(const std::string& sha256, int64_t size, const std::string& signature = "") {
     PackageCheck check;
@@ -104,7 +62,8 @@ TEST(PackageCheck, OnlyTheBytesTheEntryDescribesAndTheKeySignedPass) {
     const std::string path = temp.path() + "/p.zip", bytes = "PK\x03\x04 package bytes";
     std::string altered = bytes;
     altered[7] ^= 1;
-    const std::string sha = Sha256(bytes), sig = Sign(bytes, "signing"), key = DeployKey();
+    const std::string sha = lmtest::Sha256Hex(bytes), sig = Sign(bytes, "signing");
+    const std::string key = lmtest::PemBody(ReadFile(LMTEST_KEYS_DIR "/signing.pub"));
     const int64_t size = static_cast<int64_t>(bytes.size());
     PackageCheck malformed;
     malformed.malformed = true;
@@ -121,7 +80,7 @@ TEST(PackageCheck, OnlyTheBytesTheEntryDescribesAndTheKeySignedPass) {
              {"digest only, any size", bytes, Check(sha, -1), "", true},
              {"one byte altered", altered, Check(sha, size), "", false},
              {"one byte missing", bytes.substr(1), Check("", size), "", false},
-             {"another digest", bytes, Check(Sha256(altered), -1), "", false},
+             {"another digest", bytes, Check(lmtest::Sha256Hex(altered), -1), "", false},
              {"a malformed check", bytes, malformed, "", false},
              {"signed by the key", bytes, Check("", -1, sig), key, true},
              {"signed by the key, padding left off", bytes, Check(sha, size, sig.substr(0, sig.find('='))), key, true},
@@ -140,7 +99,7 @@ TEST(PackageCheck, OnlyTheBytesTheEntryDescribesAndTheKeySignedPass) {
 }
 
 TEST_F(UpdaterTree, ARefusedDownloadIsDeletedAndAnAcceptedOneWaitsAsItsZip) {
-    const std::string bytes = "PK\x03\x04 release 2", sha = Sha256(bytes);
+    const std::string bytes = "PK\x03\x04 release 2", sha = lmtest::Sha256Hex(bytes);
     std::string altered = bytes;
     altered.back() ^= 1;
     struct Case {

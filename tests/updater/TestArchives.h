@@ -34,4 +34,10 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 // Every path under `root` (links not followed), relative to it; folders end with "/".
 std::set<std::string> Tree(const std::string& root);
 
+// What a catalogue entry vouches with: the lowercase hex SHA-256 of `bytes`, its Ed25519 signature by
+// tests/keys/<key>.key in base64 (throws when it cannot sign), and base64 of any bytes.
+std::string Sha256Hex(const std::string& bytes);
+std::string Sign(const std::string& bytes, const std::string& key);
+std::string Base64(const std::string& bytes);
+
 }  // namespace lmtest

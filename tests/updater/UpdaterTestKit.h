@@ -69,10 +69,7 @@ public:
     }
     // How many lines are exactly "[level] text" after their time stamp.
     int Count(const std::string& level, const std::string& text) const {
-        const std::string all = Text(), line = " [" + level + "] " + text + "\n";
-        int count = 0;
-        for (auto at = all.find(line); at != std::string::npos; at = all.find(line, at + 1)) ++count;
-        return count;
+        return static_cast<int>(lmtest::Count(Text(), " [" + level + "] " + text + "\n"));
     }
 
 private:
