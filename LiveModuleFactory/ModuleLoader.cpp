@@ -29,6 +29,7 @@ std::string LiveModuleFactory::LibraryCandidate(const std::string& folder, const
 
 void LiveModuleFactory::LoadAllModules() {
     if (modulesDir.empty()) return;
+    CrashMark::Recover(modulesDir);
     std::vector<platform::DirEntry> entries;
     platform::ListDirectory(modulesDir, entries);
     for (const platform::DirEntry& item : entries) {

@@ -29,9 +29,13 @@ struct ModuleRecord {
 // The factory's own record and package are known by this name.
 constexpr const char* kFactoryModuleName = "LiveModuleFactory";
 
+// The modules folder's journal of the module whose code runs for the first time (CrashMark).
+constexpr const char* kCrashJournalName = ".lm-starting";
+
 // Folders and files of the modules folder itself, which no package may take the place of.
 inline bool IsReservedTreeName(const std::string& name) {
-    return name == "Temp" || name == "WebPlugins" || name == "MainProgramDeps" || name == "ModuleInfo";
+    return name == "Temp" || name == "WebPlugins" || name == "MainProgramDeps" || name == "ModuleInfo" ||
+           name == kCrashJournalName;
 }
 
 // A name that is one folder level: not empty, not "." or "..", without "/" or "\", and not one of
