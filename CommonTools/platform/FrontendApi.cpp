@@ -7,7 +7,7 @@ namespace LiveModule::platform {
 namespace {
 using RegisterFunc = void (*)(FrontendEventCallback callback, void* data);
 
-// The functions live in obs-frontend-api.dll, or in the host executable for our own hosts.
+// The host's front-end library exports them (obs-frontend-api), or the host program itself does.
 bool CallHost(const char* name, FrontendEventCallback callback, void* data) {
     auto function = reinterpret_cast<RegisterFunc>(FindHostSymbol(name));
     if (!function) return false;
