@@ -293,7 +293,15 @@ int32_t NetRequest::NextRequestId() {
 }
 
 void NetRequest::CancelRequest(int32_t id) {
-    const auto matches = [id](int32_t of, void*) { return of == id; };
+    Withdraw([id](int32_t of, void*) { return of == id; });
+}
+
+void NetRequest::CancelOwnerRequests(void* owner) {
+    if (!owner) return;
+    Withdraw([owner](int32_t, void* of) { return of == owner; });
+}
+
+void NetRequest::Withdraw(const std::function<bool(int32_t id, void* owner)>& matches) {
     {
         std::lock_guard<std::mutex> guard(httpLock);
         EraseAll(httpQueue, matches);
@@ -306,27 +314,6 @@ void NetRequest::CancelRequest(int32_t id) {
     }
     {
         // Every pending task of the request: its progress reports as well as its result.
-        std::lock_guard<std::mutex> guard(uiLock);
-        EraseAll(uiBatch, matches);
-        EraseAll(uiTasks, matches);
-    }
-    tracker.WaitForCallbacks(matches);
-}
-
-void NetRequest::CancelOwnerRequests(void* owner) {
-    if (!owner) return;
-    const auto matches = [owner](int32_t, void* of) { return of == owner; };
-    {
-        std::lock_guard<std::mutex> guard(httpLock);
-        EraseAll(httpQueue, matches);
-        EraseAll(httpActive, matches);
-    }
-    {
-        std::lock_guard<std::mutex> guard(downloadLock);
-        EraseAll(downloadQueue, matches);
-        EraseAll(downloadActive, matches);
-    }
-    {
         std::lock_guard<std::mutex> guard(uiLock);
         EraseAll(uiBatch, matches);
         EraseAll(uiTasks, matches);

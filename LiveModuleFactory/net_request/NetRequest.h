@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -91,6 +92,9 @@ private:
     void JoinWorkers(std::list<std::thread> threads);
     void JoinRetired();
 
+    // Removes every queued, in-flight and pending UI task of the requests `matches` names (by id and
+    // owner), then waits for their callbacks under way on other threads.
+    void Withdraw(const std::function<bool(int32_t id, void* owner)>& matches);
     int32_t SubmitHttp(const stHttpRequest* request, bool isGet);
     void DoGet(const NeHttpReqInfo& job, NeResInfo& result, std::string& text);
     void DoPost(const NeHttpReqInfo& job, NeResInfo& result, std::string& text);
