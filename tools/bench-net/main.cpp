@@ -185,6 +185,22 @@ Timed Measure(const std::function<bool()>& fn) {
     return timed;
 }
 
+// Runs each side `runs` times, alternating which goes first, into fresh lists of samples.
+void Interleave(int runs, const std::function<Timed()>& ours, const std::function<Timed()>& theirs,
+                std::vector<Timed>& service, std::vector<Timed>& curl) {
+    service.clear();
+    curl.clear();
+    for (int run = 0; run < runs; ++run) {
+        if (run % 2 == 0) {
+            service.push_back(ours());
+            curl.push_back(theirs());
+        } else {
+            curl.push_back(theirs());
+            service.push_back(ours());
+        }
+    }
+}
+
 // Prints one comparison: min and median of the per-run ratios, and the medians of each side.
 bool Report(const char* what, const char* ours, const char* theirs, const std::vector<Timed>& service,
             const std::vector<Timed>& curl, bool withCpu) {
@@ -332,31 +348,13 @@ int main(int argc, char** argv) {
         return whole ? timed : Timed{};
     };
     std::vector<Timed> service, curl;
-    for (int run = 0; run < options.runs; ++run) {
-        if (run % 2 == 0) {
-            service.push_back(serviceDownload());
-            curl.push_back(curlDownload());
-        } else {
-            curl.push_back(curlDownload());
-            service.push_back(serviceDownload());
-        }
-    }
+    Interleave(options.runs, serviceDownload, curlDownload, service, curl);
     const std::string title = "download of " + std::to_string(options.mib) + " MiB to a file (" +
                               std::to_string(chunks) + " chunks, each reported twice on the UI thread)";
     ok &= Report(title.c_str(), "DownloadFile", "curl -o FILE", service, curl, true);
     // The same without progress callbacks: what the reports cost.
     withProgress = false;
-    service.clear();
-    curl.clear();
-    for (int run = 0; run < options.runs; ++run) {
-        if (run % 2 == 0) {
-            service.push_back(serviceDownload());
-            curl.push_back(curlDownload());
-        } else {
-            curl.push_back(curlDownload());
-            service.push_back(serviceDownload());
-        }
-    }
+    Interleave(options.runs, serviceDownload, curlDownload, service, curl);
     ok &= Report("the same without progress callbacks", "DownloadFile", "curl -o FILE", service, curl, true);
 
     // 2. Many small GETs: five workers against curl with five transfers at a time.
@@ -383,17 +381,7 @@ int main(int argc, char** argv) {
         });
     };
     const auto curlGets = [&] { return RunCommand("curl -s --no-progress-meter --parallel --parallel-max 5 -K '" + config + "' 2>/dev/null"); };
-    service.clear();
-    curl.clear();
-    for (int run = 0; run < options.runs; ++run) {
-        if (run % 2 == 0) {
-            service.push_back(serviceGets());
-            curl.push_back(curlGets());
-        } else {
-            curl.push_back(curlGets());
-            service.push_back(serviceGets());
-        }
-    }
+    Interleave(options.runs, serviceGets, curlGets, service, curl);
     const std::string getsTitle = std::to_string(options.gets) + " small GETs";
     ok &= Report(getsTitle.c_str(), "HttpGet", "curl --parallel-max 5", service, curl, false);
 
