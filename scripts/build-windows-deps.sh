@@ -2,7 +2,8 @@
 # Builds the third-party libraries the Windows build needs and Debian does not package for mingw,
 # from Debian's own source packages: minizip (zlib's contrib/minizip, against libz-mingw-w64-dev),
 # libcurl (static, Schannel for TLS) and libsodium (static, minimal: Ed25519 for the package
-# signatures). Sources and results are cached under DIR, so a second run does nothing.
+# signatures); for the test programs, cpp-httplib's single header (Debian's package ships it split
+# into a header and a Linux library). Sources and results are cached under DIR, so a second run does nothing.
 #   build-windows-deps.sh DIR     installs into DIR/prefix
 set -euo pipefail
 
@@ -74,4 +75,9 @@ if [[ ! -f $prefix/lib/libsodium.a ]]; then
     make -j2 >/dev/null
     make install >/dev/null
   )
+fi
+
+if [[ ! -f $prefix/include/httplib.h ]]; then
+  fetch_source cpp-httplib cpp-httplib
+  cp "$src/cpp-httplib/httplib.h" "$prefix/include/httplib.h"
 fi

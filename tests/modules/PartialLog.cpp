@@ -1,4 +1,6 @@
 // A log library that exports only DoLog: the factory must release it and keep logging off.
 #include <cstdio>
 
-extern "C" __attribute__((visibility("default"))) void DoLog(int, const char*, ...) {}
+#include "LiveModule/LiveModuleExports.h"
+
+LIVEMODULE_EXPORT void DoLog(int, const char*, ...) {}

@@ -1,6 +1,10 @@
 // A module whose behaviour is chosen at build time, for driving the factory through every path.
 // Every call it receives goes to the test host's journal as "<id>:<call>".
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <string>
 
@@ -39,9 +43,19 @@ __attribute__((visibility("default"))) int TmTouchUnique() {
 
 namespace {
 
+using JournalFunc = void (*)(const char*);
+
 // Resolved in the test host; absent when the module runs in another host.
+JournalFunc FindJournal() {
+#ifdef _WIN32
+    return reinterpret_cast<JournalFunc>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), "lm_test_journal")));
+#else
+    return reinterpret_cast<JournalFunc>(dlsym(RTLD_DEFAULT, "lm_test_journal"));
+#endif
+}
+
 void Journal(const std::string& call) {
-    static const auto journal = reinterpret_cast<void (*)(const char*)>(dlsym(RTLD_DEFAULT, "lm_test_journal"));
+    static const JournalFunc journal = FindJournal();
     if (journal) journal((std::string(TM_ID) + ":" + call).c_str());
 }
 

@@ -1,15 +1,17 @@
 #include "TestSupport.h"
 
-#include <dlfcn.h>
-#include <glib.h>
-
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "platform/DynamicLibrary.h"
+#include "platform/PathStyle.h"
 
 namespace fs = std::filesystem;
 
@@ -19,7 +21,7 @@ std::vector<std::string> g_journal;  // guarded by g_journalLock
 }  // namespace
 
 // Test modules find this in the host process and report every call they receive.
-extern "C" __attribute__((visibility("default"))) void lm_test_journal(const char* entry) {
+LIVEMODULE_EXPORT void lm_test_journal(const char* entry) {
     std::lock_guard<std::mutex> guard(g_journalLock);
     g_journal.emplace_back(entry ? entry : "");
 }
@@ -54,14 +56,43 @@ std::vector<std::string> IdsThatReceived(const std::string& call) {
 }
 
 TempDir::TempDir(const std::string& stem) {
-    std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir = pattern;
+    static std::atomic<unsigned> made{0};
+    std::random_device seed;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = stem + "-" + std::to_string(seed() % 1000000) + "-" + std::to_string(made++);
+        std::error_code error;
+        // create_directory answers false for a folder that was there: another run's, never ours.
+        if (fs::create_directory(base / name, error)) {
+            dir = Native((base / name).string());
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder under " + base.string());
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
+    // Windows refuses to remove read-only files; the tests make some.
+    for (const auto& entry : fs::recursive_directory_iterator(dir, ignored)) {
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
     fs::remove_all(dir, ignored);
+}
+
+std::string Native(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = LiveModule::platform::kPathSeparator;
+    }
+    return path;
+}
+
+std::string Lib(const std::string& stem) {
+    return stem + LiveModule::platform::kLibrarySuffix;
+}
+
+std::string Program(const std::string& stem) {
+    return stem + LiveModule::platform::kProgramSuffix;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -96,30 +127,30 @@ std::string PemBody(const std::string& pem) {
 }
 
 std::string BuiltModule(const std::string& variant) {
-    return std::string(LMTEST_MODULE_DIR) + "/" + variant + ".so";
+    return Native(std::string(LMTEST_MODULE_DIR) + "/" + Lib(variant));
 }
 
 InstallationTree::InstallationTree(const std::string& under, bool withLogLibrary) {
-    root = under + "/";
-    modulesDir = root + "modules/";
-    factoryDir = modulesDir + "LiveModuleFactory/64bit/";
-    factoryPath = factoryDir + "LiveModuleFactory.so";
-    logDir = root + "logs/";
+    root = Native(under + "/");
+    modulesDir = Native(root + "modules/");
+    factoryDir = Native(modulesDir + "LiveModuleFactory/64bit/");
+    factoryPath = factoryDir + Lib("LiveModuleFactory");
+    logDir = Native(root + "logs/");
     fs::create_directories(factoryDir);
-    const std::string built = LMTEST_FACTORY_DIR "/";
-    fs::copy_file(built + "LiveModuleFactory.so", factoryPath);
-    fs::copy_file(built + "FileOperation", factoryDir + "FileOperation");
-    if (withLogLibrary) fs::copy_file(built + "Log.so", factoryDir + "Log.so");
+    const std::string built = Native(LMTEST_FACTORY_DIR "/");
+    fs::copy_file(built + Lib("LiveModuleFactory"), factoryPath);
+    fs::copy_file(built + Program("FileOperation"), factoryDir + Program("FileOperation"));
+    if (withLogLibrary) fs::copy_file(built + Lib("Log"), factoryDir + Lib("Log"));
 }
 
 void InstallationTree::AddPackage(const std::string& folder, const std::string& variant, const std::string& tag) const {
-    const std::string libraries = modulesDir + folder + "/64bit/";
+    const std::string libraries = Native(modulesDir + folder + "/64bit/");
     fs::create_directories(libraries);
-    fs::copy_file(BuiltModule(variant), libraries + folder + "_" + tag + ".so", fs::copy_options::overwrite_existing);
+    fs::copy_file(BuiltModule(variant), libraries + Lib(folder + "_" + tag), fs::copy_options::overwrite_existing);
 }
 
 bool InstallationTree::Holds(const std::string& id, const std::string& variant) const {
-    const std::string library = modulesDir + id + "/64bit/" + id + "_6_3_1_0.so";
+    const std::string library = Native(modulesDir + id + "/64bit/" + Lib(id + "_6_3_1_0"));
     return Exists(library) && ReadFile(library) == ReadFile(BuiltModule(variant));
 }
 
@@ -131,15 +162,16 @@ std::string InstallationTree::Log() const {
 }
 
 FactoryLibrary::FactoryLibrary(const std::string& path) {
-    library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) throw std::runtime_error(std::string("dlopen failed: ") + dlerror());
-    load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
-    unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(dlsym(library, "UnloadLiveModuleFactory"));
+    std::string why;
+    library = LiveModule::platform::LoadLibrary(path, &why);
+    if (!library) throw std::runtime_error("cannot load " + path + ": " + why);
+    load = reinterpret_cast<LoadLiveModuleFactoryFunc>(LiveModule::platform::GetLibrarySymbol(library, "LoadLiveModuleFactory"));
+    unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(LiveModule::platform::GetLibrarySymbol(library, "UnloadLiveModuleFactory"));
     if (!load || !unload) throw std::runtime_error("factory exports missing");
 }
 
 FactoryLibrary::~FactoryLibrary() {
-    dlclose(library);
+    LiveModule::platform::FreeLibrary(library);
 }
 
 LiveModule::ILiveModuleFactory* FactoryLibrary::Load(int env, int* error) {
@@ -183,19 +215,6 @@ StartedFactory::~StartedFactory() {
 
 void PumpFor(int milliseconds) {
     PumpUntil([] { return false; }, milliseconds);
-}
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMilliseconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    GMainContext* context = g_main_context_ref_thread_default();
-    bool reached = done();
-    while (!reached && std::chrono::steady_clock::now() < deadline) {
-        // Blocks for at most one source's period, so the deadline is kept.
-        if (!g_main_context_iteration(context, FALSE)) g_usleep(1000);
-        reached = done();
-    }
-    g_main_context_unref(context);
-    return reached;
 }
 
 }  // namespace lmtest

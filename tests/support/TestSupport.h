@@ -33,6 +33,12 @@ private:
     std::string dir;
 };
 
+// The path with every "/" turned into the system's folder separator.
+std::string Native(std::string path);
+// A library's or program's file name on this system: "x" gives "x.so" or "x.dll", "x" or "x.exe".
+std::string Lib(const std::string& stem);
+std::string Program(const std::string& stem);
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
@@ -45,7 +51,7 @@ std::string PemBody(const std::string& pem);
 std::string BuiltModule(const std::string& variant);
 
 // root/modules/LiveModuleFactory/64bit/ holding copies of the built factory, log library and copy
-// program. Every folder string ends with "/".
+// program. Every folder string ends with the system's separator.
 class InstallationTree {
 public:
     // under: the folder to build the tree in (created when missing).
@@ -61,7 +67,7 @@ public:
     bool Holds(const std::string& id, const std::string& variant) const;
 };
 
-// The tree's factory library, opened with dlopen and closed at the end.
+// The tree's factory library, opened with the system's loader and closed at the end.
 class FactoryLibrary {
 public:
     explicit FactoryLibrary(const std::string& path);
@@ -98,7 +104,8 @@ struct StartedFactory {
     LiveModule::ILiveModuleFactory* factory = nullptr;
 };
 
-// Runs the calling thread's main context: the host's UI loop in these tests.
+// Runs the calling thread's event loop (GLib's main context, or the Windows message loop): the host's
+// UI loop in these tests.
 void PumpFor(int milliseconds);
 bool PumpUntil(const std::function<bool()>& done, int timeoutMilliseconds);
 

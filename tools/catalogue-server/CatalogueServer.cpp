@@ -1,6 +1,8 @@
 #include "CatalogueServer.h"
 
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 #include <zlib.h>
 
 #include <algorithm>
@@ -64,12 +66,14 @@ CatalogueServer::CatalogueServer(int port, std::string packagesDir)
     : port(port), packagesDir(std::move(packagesDir)), server(std::make_unique<httplib::Server>()) {
     // Enough workers that concurrent downloads and probes never wait for one another.
     server->new_task_queue = [] { return new httplib::ThreadPool(32); };  // httplib takes ownership
+#ifndef _WIN32
     // Not httplib's default SO_REUSEPORT: a second server on a port in use must fail to start rather
-    // than silently share the port's connections.
+    // than silently share the port's connections. (On Windows httplib's default is already exclusive.)
     server->set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+#endif
     server->Get("/orbit/pcPlugin/getPlugins", [this](const httplib::Request& request, httplib::Response& response) {
         ServeCatalogue(request, response);
     });
