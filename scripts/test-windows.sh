@@ -24,13 +24,15 @@ done
 started=$SECONDS
 results=()
 failed=0
+tests_ran=0 tests_failed=0 tests_skipped=0  # googletest's tests, and every other check as one test
 record() {  # status, text
   if [[ $1 == 0 ]]; then results+=("ok    $2"); else results+=("FAIL  $2"); failed=1; fi
 }
 check() {  # text, command...: records whether the command succeeds
   local text=$1
   shift
-  if "$@"; then record 0 "$text"; else record 1 "$text"; fi
+  tests_ran=$((tests_ran + 1))
+  if "$@"; then record 0 "$text"; else record 1 "$text"; tests_failed=$((tests_failed + 1)); fi
 }
 
 if [[ $no_build == 0 ]]; then
@@ -76,11 +78,22 @@ echo "== 2. Test programs under Wine"
 shopt -s nullglob
 programs=("$build"/tests/*/*_tests.exe)
 [[ ${#programs[@]} -gt 0 ]] || echo "    (none built)"
+count() {  # googletest's summary line pattern, output file: the number it gives, else 0
+  sed -nE "s/$1/\\1/p" "$2" | tail -n 1 | grep . || echo 0
+}
 for program in "${programs[@]}"; do
   name=$(basename "$program" .exe)
-  status=0
-  (cd "$(dirname "$program")" && wine "$program" --gtest_brief=1) > "$build/$name.out" 2>&1 || status=$?
-  grep -E '^\[  (PASSED|FAILED) |^\[  FAILED  \]' "$build/$name.out" | sed 's/^/    /' || true
+  out=$build/$name.out status=0
+  (cd "$(dirname "$program")" && wine "$program" --gtest_brief=1) > "$out" 2>&1 || status=$?
+  ran=$(count '^\[==========\] ([0-9]+) tests? from .* ran\..*' "$out")
+  failed=$(count '^\[  FAILED  \] ([0-9]+) tests?, listed below:' "$out")
+  skipped=$(count '^\[  SKIPPED \] ([0-9]+) tests?, listed below:' "$out")
+  # A program that ends before its summary counts as one failed test.
+  [[ $status != 0 && $failed == 0 ]] && failed=1 && ran=$((ran + 1))
+  tests_ran=$((tests_ran + ran)) tests_failed=$((tests_failed + failed)) tests_skipped=$((tests_skipped + skipped))
+  echo "    $name: $ran ran, $((ran - failed - skipped)) passed, $failed failed, $skipped skipped"
+  sed -nE 's/^\[  (FAILED|SKIPPED) \] ([A-Za-z0-9_]+\.[A-Za-z0-9_/]+).*/      \1: \2/p' "$out" | sort -u
+  [[ $status != 0 ]] && { echo "    --- last lines of $out"; tail -n 20 "$out" | sed 's/^/    /'; }
   record $status "$name"
 done
 
@@ -93,5 +106,6 @@ echo "+-------------------------------------------------------------------------
 echo "| Windows build under Wine ($(wine --version))"
 for line in "${results[@]}"; do echo "|   $line"; done
 echo "|   time: $((SECONDS - started)) s"
+echo "|   tests: $tests_ran ran, $((tests_ran - tests_failed - tests_skipped)) passed, $tests_failed failed, $tests_skipped skipped"
 echo "+-------------------------------------------------------------------------------"
 exit $failed

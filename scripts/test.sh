@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test three ways: a normal build (followed by
 # the demonstration), one under AddressSanitizer + UndefinedBehaviorSanitizer, and the network
-# service's tests under ThreadSanitizer.
+# service's tests under ThreadSanitizer; then cross-builds for Windows and runs those tests under Wine.
 # Every step reports; a failing step says which and why, and the steps that do not need it still run.
 # Tests and the demonstration run in a private network namespace (scripts/private-network.sh). The
 # last line sums up the steps and tests that ran, passed, failed and were skipped. Exit status 0 only
@@ -154,6 +154,48 @@ if configuration normal "-DCMAKE_BUILD_TYPE=RelWithDebInfo" ""; then
 else
   not_run "demonstration" "the normal build is missing"
 fi
+# The Windows build: its third-party libraries come from Debian's source packages (cached in
+# build/windows/deps); its tests run under Wine against the normal build's catalogue server.
+windows_build() {
+  local log=build/windows.build.log
+  echo "    (the compiler's output goes to $log)"
+  scripts/build-windows.sh build/windows 2>&1 | tee "$log" | scripts/build-progress.sh
+  [[ ${PIPESTATUS[0]} == 0 ]] && return 0
+  echo "--- the build's first errors:"
+  grep -m 10 -E '(error|Error [0-9]+)' "$log" || echo "    (none named; see the last lines)"
+  tail -n 15 "$log"
+  why="the Windows build failed (all of it in $log)"
+  return 1
+}
+windows_tests() {
+  local log=build/windows.tests.log status=0 summary
+  echo "    (also kept in $log)"
+  scripts/private-network.sh scripts/test-windows.sh --no-build 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  summary=$(sed -nE 's/^\|   tests: ([0-9]+) ran, [0-9]+ passed, ([0-9]+) failed, ([0-9]+) skipped$/\1 \2 \3/p' "$log")
+  if [[ -z $summary ]]; then
+    why="scripts/test-windows.sh exited $status before its summary (see $log)"
+    return 1
+  fi
+  local total failed skipped line
+  read -r total failed skipped <<< "$summary"
+  tests_ran=$((tests_ran + total)) tests_failed=$((tests_failed + failed)) tests_skipped=$((tests_skipped + skipped))
+  while IFS= read -r line; do failed_tests+=("windows: $line"); done < <(sed -nE 's/^ +FAILED: (.*)/\1/p; s/^\|   FAIL +(.*)/\1/p' "$log")
+  while IFS= read -r line; do skipped_tests+=("windows: $line"); done < <(sed -nE 's/^ +SKIPPED: (.*)/\1/p' "$log")
+  ((status == 0 && failed == 0)) && return 0
+  why="$failed of $total Windows tests and checks failed (see above and $log)"
+  return 1
+}
+if step "windows: build" windows_build; then
+  if [[ -x build/normal/tools/catalogue-server/catalogue-server ]]; then
+    step "windows: tests under Wine" windows_tests
+  else
+    not_run "windows: tests under Wine" "the normal build's catalogue server is missing"
+  fi
+else
+  not_run "windows: tests under Wine" "the Windows build failed"
+fi
+
 configuration asan "-DCMAKE_BUILD_TYPE=Debug -DLIVEMODULE_SANITIZE=address,undefined" ""
 configuration tsan "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIVEMODULE_SANITIZE=thread" \
   "net_tests net_first_id common_tests" -L tsan
