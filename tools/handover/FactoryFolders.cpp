@@ -1,10 +1,9 @@
 #include "FactoryFolders.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <system_error>
+
+#include "platform/FileSystem.h"
 
 namespace fs = std::filesystem;
 
@@ -13,12 +12,14 @@ namespace LiveModule::handover {
 namespace {
 
 // Data and renames reach the disk before the next step relies on them, so a power cut behaves
-// like a kill: the folders are as the last finished step left them.
-void SyncFileSystem(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    syncfs(fd);
-    close(fd);
+// like a kill: the folders are as the last finished step left them. Linux syncs the file system at
+// each step; Windows writes each rename through and flushes the files of the assembled factory.
+using platform::FlushFolderEntries;
+using platform::FlushFolderTree;
+
+// A rename of one folder beside another, with the system's text for a failure.
+bool Rename(const std::string& from, const std::string& to, std::string& why) {
+    return platform::RenameFolder(from, to, &why);
 }
 
 bool IsFolder(const std::string& path) {
@@ -64,10 +65,11 @@ std::string FactoryFolders::Recover() const {
         done = "dropped a half-assembled next factory";
     }
     if (!IsFolder(current) && IsFolder(kept)) {
-        fs::rename(kept, current, error);
+        std::string why;
+        const bool back = Rename(kept, current, why);
         if (!done.empty()) done += "; ";
-        done += error ? "cannot put the kept factory back: " + error.message() : "put the kept factory back";
-        SyncFileSystem(modules);
+        done += back ? "put the kept factory back" : "cannot put the kept factory back: " + why;
+        FlushFolderEntries(modules);
     }
     return done;
 }
@@ -98,29 +100,29 @@ bool FactoryFolders::Replace(std::string& why, const std::function<void(Step)>& 
         RemovePackage();
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderTree(staged);
     reached(Step::Staged);
 
     // A kept factory from an earlier handover that never started gives way to the current one.
     fs::remove_all(kept, error);
-    fs::rename(current, kept, error);
-    if (error) {
-        why = "cannot set the current factory aside: " + error.message();
+    std::string system;
+    // Windows: fails while a file in the folder is open, a loaded DLL among them.
+    if (!Rename(current, kept, system)) {
+        why = "cannot set the current factory aside: " + system;
         fs::remove_all(staged, error);
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::OldSetAside);
-    fs::rename(staged, current, error);
-    if (error) {
-        why = "cannot move the next factory in: " + error.message();
-        fs::rename(kept, current, error);
+    if (!Rename(staged, current, system)) {
+        why = "cannot move the next factory in: " + system;
+        Rename(kept, current, system);
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::NewInPlace);
     RemovePackage();
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::PackageRemoved);
     return true;
 }
@@ -133,14 +135,14 @@ bool FactoryFolders::PutBack(std::string& why) const {
     std::error_code error;
     // Set the failed one aside first: the kept folder must never be the only copy being deleted.
     fs::remove_all(staged, error);
-    fs::rename(current, staged, error);
-    fs::rename(kept, current, error);
-    if (error) {
-        why = "cannot put the earlier factory back: " + error.message();
+    std::string system;
+    Rename(current, staged, system);
+    if (!Rename(kept, current, system)) {
+        why = "cannot put the earlier factory back: " + system;
         return false;
     }
     fs::remove_all(staged, error);
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     return true;
 }
 
