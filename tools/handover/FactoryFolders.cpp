@@ -22,6 +22,31 @@ bool Rename(const std::string& from, const std::string& to, std::string& why) {
     return platform::RenameFolder(from, to, &why);
 }
 
+// Copies the tree `from` into the folder `to` (made when missing, with the permissions of `from`),
+// replacing files of the same name; links are copied as links. std::filesystem::copy(recursive | copy_symlinks |
+// overwrite_existing) does this on Linux, but mingw-w64's (GCC 12) takes every existing target for
+// the source itself (its stat has no inode numbers) and fails with "File exists".
+void CopyTree(const fs::path& from, const fs::path& to, std::error_code& error) {
+    fs::create_directory(to, from, error);
+    if (error) return;
+    fs::directory_iterator it(from, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const fs::path target = to / it->path().filename();
+        const fs::file_status status = it->symlink_status(error);
+        if (error) return;
+        if (fs::is_directory(status)) {
+            CopyTree(it->path(), target, error);
+        } else {
+            // What the package replaces is the current factory's copy in the next factory.
+            fs::remove(target, error);
+            if (error) return;
+            if (fs::is_symlink(status)) fs::copy_symlink(it->path(), target, error);
+            else fs::copy_file(it->path(), target, error);
+        }
+        if (error) return;
+    }
+}
+
 bool IsFolder(const std::string& path) {
     std::error_code error;
     return fs::is_directory(fs::symlink_status(path, error));
@@ -91,9 +116,8 @@ bool FactoryFolders::Replace(std::string& why, const std::function<void(Step)>& 
     // The next factory is the current one overlaid by the package, so files the package leaves
     // out (the log library, the copy program) stay with it.
     fs::remove_all(staged, error);
-    constexpr auto options = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
-    fs::copy(current, staged, options, error);
-    if (!error) fs::copy(extracted, staged, options | fs::copy_options::overwrite_existing, error);
+    CopyTree(current, staged, error);
+    if (!error) CopyTree(extracted, staged, error);
     if (error) {
         why = "cannot assemble the next factory in " + staged + ": " + error.message();
         fs::remove_all(staged, error);
