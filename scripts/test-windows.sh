@@ -5,7 +5,10 @@
 #   3. an end-to-end run of lm-host.exe against the Linux catalogue-server on loopback: the first
 #      start downloads, installs and loads the sample modules; a timer cycle hot-loads an update
 #      while the host runs; the exit gives the End line; the Begin line carries lm-host.exe's own
-#      ProductVersion.
+#      ProductVersion;
+#   4. the factory's self-update in lm-host.exe: a catalogue offering a newer factory package, -2,
+#      the handover to the packaged factory in the same start, and the repair of a start killed
+#      half-way through a handover.
 # Prints a summary and exits non-zero when a check failed.
 #   scripts/test-windows.sh [--no-build] [--keep]
 set -euo pipefail
@@ -100,6 +103,11 @@ done
 echo "== 3. lm-host.exe under Wine against the catalogue server"
 source "$here/scripts/windows-e2e.sh"
 check "end-to-end: download, install, load, host dependencies, hot update by a timer cycle, exit" run_end_to_end
+
+echo "== 4. lm-host.exe hands over to a new factory package"
+check "factory handover: -2, library released, folder replaced, the new factory starts in the same run" run_handover
+check "interrupted factory handover (killed at old-set-aside): the next start repairs it and hands over" \
+  run_interrupted_handover
 
 echo
 echo "+-------------------------------------------------------------------------------"

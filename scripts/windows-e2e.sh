@@ -32,9 +32,10 @@ e2e_zip() {
   (cd "$(dirname "$1")" && cmake -E tar cf "$e2e_packages/$(basename "$1").zip" --format=zip "$(basename "$1")")
 }
 
-# The catalogue answer: the factory at a version nobody downloads, then "name:order:version" entries.
+# The catalogue answer: the factory at version $e2e_factory_version (0 unless set: nobody downloads
+# it), then "name:order:version" entries.
 e2e_manifest() {
-  local entries='{"name": "LiveModuleFactory", "orgname": "LiveModuleFactory.zip", "resver": "0", "pfile": "{base}packages/LiveModuleFactory.zip"}'
+  local entries="{\"name\": \"LiveModuleFactory\", \"orgname\": \"LiveModuleFactory.zip\", \"resver\": \"${e2e_factory_version:-0}\", \"pfile\": \"{base}packages/LiveModuleFactory.zip\"}"
   local item name order version
   for item in "$@"; do
     IFS=: read -r name order version <<<"$item"
@@ -145,4 +146,128 @@ run_end_to_end_steps() {
   grep -E 'Module download finished \{module: downloader|Load module success \{id: downloader|obs exit|End!' "$log" |
     tail -n 4 | tr -d '\r' | sed -E 's/^[0-9: .-]+\[[a-z]+\] /    log: /'
   [[ $begin == *"obs version: 30.0.0,"* ]] || { e2e_fail "the Begin line lacks lm-host.exe's version 30.0.0"; return 1; }
+}
+
+# The factory's self-update under Wine (tools/handover in lm-host.exe): the catalogue lists the
+# factory at version 5, its package holding only 64bit\LiveModuleFactory.dll of a second build that
+# differs in its version text (build/handover-next). The first start gets -2, releases the library,
+# replaces the factory's folder and starts the new factory in the same process; then a start killed
+# with the factory's folder set aside (--abort-at-handover old-set-aside) is repaired by the next.
+e2e_next_version=1.0.0.6-next
+
+# A fresh tree beside a running catalogue server that offers the next factory and hello_client.
+e2e_handover_tree() {
+  e2e_work=$(mktemp -d /tmp/livemodule-windows.XXXXXX)
+  e2e_root=$e2e_work/root
+  e2e_modules=$e2e_root/modules
+  e2e_packages=$e2e_work/packages
+  mkdir -p "$e2e_modules/LiveModuleFactory/64bit" "$e2e_packages" "$e2e_work/host" "$e2e_work/next/LiveModuleFactory/64bit"
+  cp "$build/tools/host/lm-host.exe" "$e2e_work/host/"
+  cp "$build/root/modules/LiveModuleFactory/64bit/"{LiveModuleFactory.dll,Log.dll,FileOperation.exe} \
+    "$e2e_modules/LiveModuleFactory/64bit/"
+  mkdir -p "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Temp/$(basename "$e2e_work")"
+  cp "$build/handover-next/LiveModuleFactory.dll" "$e2e_work/next/LiveModuleFactory/64bit/"
+  e2e_zip "$e2e_work/next/LiveModuleFactory"
+  e2e_zip "$build/packages/hello_client"
+  e2e_factory_version=5 e2e_manifest hello_client:1:1
+  "$linux_build/tools/catalogue-server/catalogue-server" --port "$e2e_port" --manifest "$e2e_packages/catalogue.json" \
+    --packages "$e2e_packages" > "$e2e_work/server.out" 2>&1 &
+  e2e_server_pid=$!
+  e2e_wait_for "$e2e_work/server.out" "serving" 10
+}
+
+# One start that leaves at once (--run-for 0); its exit status in e2e_status.
+e2e_run_host() {  # output file, extra arguments
+  local out=$1
+  shift
+  e2e_status=0
+  timeout 180 wine "$e2e_work/host/lm-host.exe" \
+    --factory "$(winpath "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll")" \
+    --env 0 --run-for 0 "$@" >> "$out" 2>&1 || e2e_status=$?
+}
+
+# The version texts of the factory's Begin lines, space-separated, oldest first.
+e2e_begin_versions() {
+  cat "$e2e_root"/logs/*.log 2>/dev/null | tr -d '\r' | grep -F '[LiveModuleFactory] Begin {' |
+    sed -E 's/.*verison: ([^ ]*) \}.*/\1/' | tr '\n' ' ' | sed 's/ $//'
+}
+
+# The new factory in place, Log.dll and FileOperation.exe kept, nothing of the handover left.
+e2e_handover_settled() {
+  cmp -s "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll" "$build/handover-next/LiveModuleFactory.dll" ||
+    { e2e_fail "the factory in place is not the packaged one"; return 1; }
+  local kept gone
+  for kept in Log.dll FileOperation.exe; do
+    [[ -f $e2e_modules/LiveModuleFactory/64bit/$kept ]] || { e2e_fail "$kept, which the package leaves out, is gone"; return 1; }
+  done
+  for gone in LiveModuleFactory.old LiveModuleFactory.new Temp/LiveModuleFactory.zip Temp/LiveModuleFactory; do
+    [[ ! -e $e2e_modules/$gone ]] || { e2e_fail "modules/$gone is left"; return 1; }
+  done
+  echo "    settled: the packaged LiveModuleFactory.dll in place beside Log.dll and FileOperation.exe;" \
+    "no LiveModuleFactory.old, .new or Temp\\LiveModuleFactory(.zip)"
+}
+
+e2e_expect_text() {  # file, text
+  grep -qF -- "$2" "$1" || { e2e_fail "no \"$2\" in $(basename "$1")"; return 1; }
+}
+
+run_handover() {
+  local status=0
+  e2e_handover_tree && run_handover_steps || status=$?
+  e2e_cleanup
+  return $status
+}
+
+run_handover_steps() {
+  local out=$e2e_work/handover.out
+  echo "  a start that gets -2 and hands over to the packaged factory"
+  e2e_run_host "$out"
+  e2e_show "$out"
+  [[ $e2e_status == 0 ]] || { e2e_fail "the host exited with $e2e_status"; return 1; }
+  e2e_expect_text "$out" "lm-host: a new factory package is waiting; handing over to it" || return 1
+  e2e_expect_text "$out" "lm-host: the factory from the package has started" || return 1
+  ! grep -qF "stays mapped" "$out" || { e2e_fail "the released factory DLL stayed loaded"; return 1; }
+  local versions
+  versions=$(e2e_begin_versions)
+  echo "    Begin lines' versions: $versions"
+  [[ $versions == "1.0.0.5 $e2e_next_version" ]] || { e2e_fail "Begin versions are \"$versions\""; return 1; }
+  e2e_handover_settled || return 1
+  echo "  the next start runs the new factory and hands over nothing"
+  : > "$out"
+  e2e_run_host "$out"
+  [[ $e2e_status == 0 ]] || { e2e_fail "the host exited with $e2e_status"; return 1; }
+  ! grep -qF "handing over" "$out" || { e2e_fail "the second start handed over again"; return 1; }
+  versions=$(e2e_begin_versions)
+  [[ $versions == *" $e2e_next_version $e2e_next_version" ]] || { e2e_fail "Begin versions are \"$versions\""; return 1; }
+  echo "    Begin lines' versions: $versions"
+}
+
+run_interrupted_handover() {
+  local status=0
+  e2e_handover_tree && run_interrupted_handover_steps || status=$?
+  e2e_cleanup
+  return $status
+}
+
+run_interrupted_handover_steps() {
+  local out=$e2e_work/killed.out step=old-set-aside
+  echo "  a start killed at the handover step $step (the factory's folder renamed to .old)"
+  e2e_run_host "$out" --abort-at-handover "$step"
+  e2e_show "$out"
+  [[ $e2e_status == 137 ]] || { e2e_fail "the host exited with $e2e_status, not 137 (killed at $step)"; return 1; }
+  [[ ! -e $e2e_modules/LiveModuleFactory && -d $e2e_modules/LiveModuleFactory.old && -d $e2e_modules/LiveModuleFactory.new ]] ||
+    { e2e_fail "the kill did not leave the factory's folder set aside"; return 1; }
+  echo "    left: LiveModuleFactory.old and .new, no LiveModuleFactory"
+  out=$e2e_work/repaired.out
+  echo "  the next start repairs it and hands over"
+  e2e_run_host "$out"
+  e2e_show "$out"
+  [[ $e2e_status == 0 ]] || { e2e_fail "the host exited with $e2e_status"; return 1; }
+  e2e_expect_text "$out" "lm-host: an interrupted factory update was repaired" || return 1
+  e2e_expect_text "$out" "lm-host: the factory from the package has started" || return 1
+  local versions
+  versions=$(e2e_begin_versions)
+  echo "    Begin lines' versions: $versions"
+  [[ $versions == *" $e2e_next_version" ]] || { e2e_fail "Begin versions are \"$versions\""; return 1; }
+  e2e_handover_settled
 }

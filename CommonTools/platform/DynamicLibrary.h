@@ -16,6 +16,11 @@ void* GetLibrarySymbol(LibraryHandle library, const char* name);
 
 void FreeLibrary(LibraryHandle library);
 
+// True when the library at `path` is still loaded in this process, e.g. after FreeLibrary because
+// another reference holds it or it cannot be unloaded. Loads nothing. Linux: dlopen(RTLD_NOLOAD);
+// Windows: GetModuleHandleA.
+bool IsLibraryLoaded(const std::string& path);
+
 // Where a module's dependent libraries are found. Linux has no per-process library directory: module
 // libraries find their neighbours through an RPATH of $ORIGIN. The call only records the folder.
 void SetLibraryDirectory(const std::string& folder);

@@ -49,6 +49,23 @@ bool MovePath(const std::string& from, const std::string& to);
 // Windows: by renames, with a window in which `second` is missing (see the win32 file).
 bool ExchangePaths(const std::string& first, const std::string& second);
 
+// Renames a folder (or a file) within one volume as a step a crash must not undo. Linux: rename(2),
+// which also replaces an empty folder at `to`; Windows: MoveFileExA with MOVEFILE_WRITE_THROUGH, so
+// the rename is on the disk when the call returns, and anything at `to` fails it. On failure the
+// system's text for the error goes into errorText. Windows cannot rename a folder while a file in
+// it is open without sharing deletion, which a loaded DLL is: release libraries first.
+bool RenameFolder(const std::string& from, const std::string& to, std::string* errorText = nullptr);
+
+// Makes the files written below `folder` reach the disk before a later step relies on them, so a
+// power cut leaves what a kill would. Linux: syncfs on the folder's file system (everything on it);
+// Windows: FlushFileBuffers on every file below `folder`. Best effort: nothing is reported.
+void FlushFolderTree(const std::string& folder);
+
+// Makes the renames and removals of entries in `folder` reach the disk. Linux: syncfs on the
+// folder's file system; Windows: FlushFileBuffers on the folder itself, where the file system allows
+// it (renames by RenameFolder are written through already). Best effort: nothing is reported.
+void FlushFolderEntries(const std::string& folder);
+
 // Clears the given permission bits of a file or folder; a link is left as it is.
 bool ClearPermissionBits(const std::string& path, unsigned bits);
 

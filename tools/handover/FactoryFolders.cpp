@@ -1,10 +1,9 @@
 #include "FactoryFolders.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <system_error>
+
+#include "platform/FileSystem.h"
 
 namespace fs = std::filesystem;
 
@@ -13,12 +12,39 @@ namespace LiveModule::handover {
 namespace {
 
 // Data and renames reach the disk before the next step relies on them, so a power cut behaves
-// like a kill: the folders are as the last finished step left them.
-void SyncFileSystem(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    syncfs(fd);
-    close(fd);
+// like a kill: the folders are as the last finished step left them. Linux syncs the file system at
+// each step; Windows writes each rename through and flushes the files of the assembled factory.
+using platform::FlushFolderEntries;
+using platform::FlushFolderTree;
+
+// A rename of one folder beside another, with the system's text for a failure.
+bool Rename(const std::string& from, const std::string& to, std::string& why) {
+    return platform::RenameFolder(from, to, &why);
+}
+
+// Copies the tree `from` into the folder `to` (made when missing, with the permissions of `from`),
+// replacing files of the same name; links are copied as links. std::filesystem::copy(recursive | copy_symlinks |
+// overwrite_existing) does this on Linux, but mingw-w64's (GCC 12) takes every existing target for
+// the source itself (its stat has no inode numbers) and fails with "File exists".
+void CopyTree(const fs::path& from, const fs::path& to, std::error_code& error) {
+    fs::create_directory(to, from, error);
+    if (error) return;
+    fs::directory_iterator it(from, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const fs::path target = to / it->path().filename();
+        const fs::file_status status = it->symlink_status(error);
+        if (error) return;
+        if (fs::is_directory(status)) {
+            CopyTree(it->path(), target, error);
+        } else {
+            // What the package replaces is the current factory's copy in the next factory.
+            fs::remove(target, error);
+            if (error) return;
+            if (fs::is_symlink(status)) fs::copy_symlink(it->path(), target, error);
+            else fs::copy_file(it->path(), target, error);
+        }
+        if (error) return;
+    }
 }
 
 bool IsFolder(const std::string& path) {
@@ -64,10 +90,11 @@ std::string FactoryFolders::Recover() const {
         done = "dropped a half-assembled next factory";
     }
     if (!IsFolder(current) && IsFolder(kept)) {
-        fs::rename(kept, current, error);
+        std::string why;
+        const bool back = Rename(kept, current, why);
         if (!done.empty()) done += "; ";
-        done += error ? "cannot put the kept factory back: " + error.message() : "put the kept factory back";
-        SyncFileSystem(modules);
+        done += back ? "put the kept factory back" : "cannot put the kept factory back: " + why;
+        FlushFolderEntries(modules);
     }
     return done;
 }
@@ -89,38 +116,37 @@ bool FactoryFolders::Replace(std::string& why, const std::function<void(Step)>& 
     // The next factory is the current one overlaid by the package, so files the package leaves
     // out (the log library, the copy program) stay with it.
     fs::remove_all(staged, error);
-    constexpr auto options = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
-    fs::copy(current, staged, options, error);
-    if (!error) fs::copy(extracted, staged, options | fs::copy_options::overwrite_existing, error);
+    CopyTree(current, staged, error);
+    if (!error) CopyTree(extracted, staged, error);
     if (error) {
         why = "cannot assemble the next factory in " + staged + ": " + error.message();
         fs::remove_all(staged, error);
         RemovePackage();
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderTree(staged);
     reached(Step::Staged);
 
     // A kept factory from an earlier handover that never started gives way to the current one.
     fs::remove_all(kept, error);
-    fs::rename(current, kept, error);
-    if (error) {
-        why = "cannot set the current factory aside: " + error.message();
+    std::string system;
+    // Windows: fails while a file in the folder is open, a loaded DLL among them.
+    if (!Rename(current, kept, system)) {
+        why = "cannot set the current factory aside: " + system;
         fs::remove_all(staged, error);
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::OldSetAside);
-    fs::rename(staged, current, error);
-    if (error) {
-        why = "cannot move the next factory in: " + error.message();
-        fs::rename(kept, current, error);
+    if (!Rename(staged, current, system)) {
+        why = "cannot move the next factory in: " + system;
+        Rename(kept, current, system);
         return false;
     }
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::NewInPlace);
     RemovePackage();
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     reached(Step::PackageRemoved);
     return true;
 }
@@ -133,14 +159,14 @@ bool FactoryFolders::PutBack(std::string& why) const {
     std::error_code error;
     // Set the failed one aside first: the kept folder must never be the only copy being deleted.
     fs::remove_all(staged, error);
-    fs::rename(current, staged, error);
-    fs::rename(kept, current, error);
-    if (error) {
-        why = "cannot put the earlier factory back: " + error.message();
+    std::string system;
+    Rename(current, staged, system);
+    if (!Rename(kept, current, system)) {
+        why = "cannot put the earlier factory back: " + system;
         return false;
     }
     fs::remove_all(staged, error);
-    SyncFileSystem(modules);
+    FlushFolderEntries(modules);
     return true;
 }
 

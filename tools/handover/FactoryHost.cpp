@@ -1,6 +1,6 @@
 #include "FactoryHost.h"
 
-#include <dlfcn.h>
+#include "platform/DynamicLibrary.h"
 
 namespace LiveModule::handover {
 
@@ -16,15 +16,18 @@ void FactoryHost::Reached(Step step) const {
 }
 
 bool FactoryHost::Open() {
-    library = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string text;
+    library = platform::LoadLibrary(folders.Library(), &text);
     if (!library) {
-        const char* text = dlerror();
-        // The loader's text names the file.
-        report(Level::Error, std::string("cannot load the factory: ") + (text ? text : folders.Library()));
+#ifdef _WIN32
+        // dlerror's text names the file; Windows's text for the error code does not.
+        text = folders.Library() + ": " + text;
+#endif
+        report(Level::Error, "cannot load the factory: " + (text.empty() ? folders.Library() : text));
         return false;
     }
-    load = reinterpret_cast<LoadLiveModuleFactoryFunc>(dlsym(library, "LoadLiveModuleFactory"));
-    unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(dlsym(library, "UnloadLiveModuleFactory"));
+    load = reinterpret_cast<LoadLiveModuleFactoryFunc>(platform::GetLibrarySymbol(library, "LoadLiveModuleFactory"));
+    unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(platform::GetLibrarySymbol(library, "UnloadLiveModuleFactory"));
     if (!load || !unload) {
         report(Level::Error, folders.Library() + " lacks the factory exports");
         Close();
@@ -35,14 +38,14 @@ bool FactoryHost::Open() {
 
 void FactoryHost::Close(bool beforeHandover) {
     if (!library) return;
-    dlclose(library);
+    platform::FreeLibrary(library);
     library = nullptr;
     load = nullptr;
     unload = nullptr;
     if (!beforeHandover) return;
-    // Still mapped means the same path would give back the old code after the handover.
-    if (void* still = dlopen(folders.Library().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
-        dlclose(still);
+    // Still mapped means the same path would give back the old code after the handover (and on
+    // Windows that the factory's folder cannot be renamed: the handover then keeps the old one).
+    if (platform::IsLibraryLoaded(folders.Library())) {
         report(Level::Warning, "the released factory library stays mapped; a new one at the same path cannot run "
                                "until the host restarts");
     }

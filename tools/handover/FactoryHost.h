@@ -47,7 +47,7 @@ private:
     FactoryFolders folders;
     Reporter report;
     std::function<void(Step)> stepObserver;
-    void* library = nullptr;  // dlopen handle while open
+    void* library = nullptr;  // platform::LibraryHandle while open
     LoadLiveModuleFactoryFunc load = nullptr;
     UnloadLiveModuleFactoryFunc unload = nullptr;
     ILiveModuleFactory* factory = nullptr;  // owned through `unload`

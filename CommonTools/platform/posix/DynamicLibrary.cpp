@@ -31,6 +31,13 @@ void FreeLibrary(LibraryHandle library) {
     if (library) dlclose(library);
 }
 
+bool IsLibraryLoaded(const std::string& path) {
+    LibraryHandle still = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!still) return false;
+    dlclose(still);
+    return true;
+}
+
 void SetLibraryDirectory(const std::string& folder) {
     std::lock_guard<std::mutex> guard(g_libraryDirectoryLock);
     g_libraryDirectory = folder;

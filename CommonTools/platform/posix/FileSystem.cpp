@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -167,6 +168,29 @@ bool MovePath(const std::string& from, const std::string& to) {
 
 bool ExchangePaths(const std::string& first, const std::string& second) {
     return renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+bool RenameFolder(const std::string& from, const std::string& to, std::string* errorText) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (errorText) *errorText = std::strerror(errno);
+    return false;
+}
+
+namespace {
+void SyncFileSystemOf(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    syncfs(fd);
+    close(fd);
+}
+}  // namespace
+
+void FlushFolderTree(const std::string& folder) {
+    SyncFileSystemOf(folder);
+}
+
+void FlushFolderEntries(const std::string& folder) {
+    SyncFileSystemOf(folder);
 }
 
 bool ClearPermissionBits(const std::string& path, unsigned bits) {

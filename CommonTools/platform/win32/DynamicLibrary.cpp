@@ -31,6 +31,11 @@ void FreeLibrary(LibraryHandle library) {
     if (library) ::FreeLibrary(static_cast<HMODULE>(library));
 }
 
+bool IsLibraryLoaded(const std::string& path) {
+    // Takes no reference, so nothing is to be given back.
+    return ::GetModuleHandleA(path.c_str()) != nullptr;
+}
+
 void SetLibraryDirectory(const std::string& folder) {
     std::lock_guard<std::mutex> guard(g_libraryDirectoryLock);
     g_libraryDirectory = folder;

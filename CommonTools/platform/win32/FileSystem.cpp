@@ -3,6 +3,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include "platform/win32/SystemErrorText.h"
+
 namespace LiveModule::platform {
 
 namespace {
@@ -90,6 +92,42 @@ bool ExchangePaths(const std::string& first, const std::string& second) {
     // The exchange has happened; a failure here only leaves the old one under the aside name.
     ::MoveFileExA(aside.c_str(), first.c_str(), 0);
     return true;
+}
+
+bool RenameFolder(const std::string& from, const std::string& to, std::string* errorText) {
+    if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    if (errorText) *errorText = SystemErrorText(::GetLastError());
+    return false;
+}
+
+namespace {
+
+// FlushFileBuffers needs a handle with write access; a folder opens only with backup semantics.
+void FlushOne(const std::string& path, bool folder) {
+    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    ::FlushFileBuffers(handle);
+    ::CloseHandle(handle);
+}
+
+}  // namespace
+
+void FlushFolderTree(const std::string& folder) {
+    std::vector<DirEntry> entries;
+    if (!ListDirectory(folder, entries, AtLink::Refuse)) return;
+    for (const DirEntry& entry : entries) {
+        if (entry.name == "." || entry.name == "..") continue;
+        const std::string path = folder + "\\" + entry.name;
+        if (entry.isDirectory) FlushFolderTree(path);
+        else if (entry.isRegularFile) FlushOne(path, false);
+    }
+    FlushOne(folder, true);
+}
+
+void FlushFolderEntries(const std::string& folder) {
+    // NTFS flushes a folder's index through a handle to the folder; other file systems may refuse.
+    FlushOne(folder, true);
 }
 
 // Windows attributes know only read-only: clearing the owner's write bit sets it on a file. Other

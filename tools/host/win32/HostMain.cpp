@@ -1,7 +1,9 @@
-// lm-host.exe: the Windows host program. Loads the factory, runs the UI thread's message loop, and
-// on Ctrl+C, the end of --run-for or the appearance of the --exit-when file sends the exit event,
-// unloads the factory and exits 0. A failed start prints the error code and exits 2. Windows has no
-// SIGUSR1: the appearance of the --update-when file runs an update cycle at once (test builds).
+// lm-host.exe: the Windows host program. Loads the factory (and, when it answers -2, hands over to
+// the factory its package brought, through tools/handover as the Linux lm-host does), runs the UI
+// thread's message loop, and on Ctrl+C, the end of --run-for or the appearance of the --exit-when
+// file sends the exit event, unloads the factory and exits 0. A failed start prints the error code
+// and exits 2. Windows has no SIGUSR1: the appearance of the --update-when file runs an update cycle
+// at once (test builds).
 #include <windows.h>
 
 #include <clocale>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "DeviceIdentity.h"
+#include "FactoryHost.h"
 #include "HostFrontend.h"
 #include "LiveModule/LiveModuleExports.h"
 #include "platform/FrontendApi.h"
@@ -17,6 +20,9 @@
 namespace {
 
 constexpr UINT kWatchPeriodMs = 100;
+// Test builds: the exit code of a process killed at a handover step (128 + SIGKILL, as a shell
+// reports the Linux host's death).
+constexpr UINT kAbortedExitCode = 137;
 
 struct Options {
     std::string factory;
@@ -26,7 +32,14 @@ struct Options {
     std::string updateWhen;  // a file whose appearance runs an update cycle; it is deleted then
     std::string exitWhen;    // a file whose appearance ends the host
     bool printDeviceId = false;
+    std::string abortAt;  // test builds: a handover step at which the process kills itself
 };
+
+void Report(LiveModule::handover::Level level, const std::string& text) {
+    std::FILE* to = level == LiveModule::handover::Level::Info ? stdout : stderr;
+    std::fprintf(to, "lm-host: %s\n", text.c_str());
+    std::fflush(to);
+}
 
 void Usage() {
     std::fprintf(stderr,
@@ -36,7 +49,12 @@ void Usage() {
                  "  The host version is this program's own ProductVersion. An empty --qt-version makes the\n"
                  "  host report none. Ctrl+C, or FILE of --exit-when appearing, ends the host; FILE of\n"
                  "  --update-when appearing runs an update cycle at once (deleted then) when the factory was\n"
-                 "  built with LIVEMODULE_TEST_HOOKS.\n");
+                 "  built with LIVEMODULE_TEST_HOOKS.\n"
+#ifdef LIVEMODULE_TEST_HOOKS
+                 "  --abort-at-handover STEP kills the process (exit code 137) at that step of a factory\n"
+                 "  handover (released, staged, old-set-aside, new-in-place, package-removed, new-started).\n"
+#endif
+                 );
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -54,6 +72,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         else if (flag == "--qt-version") options.qtVersion = value;
         else if (flag == "--update-when") options.updateWhen = value;
         else if (flag == "--exit-when") options.exitWhen = value;
+#ifdef LIVEMODULE_TEST_HOOKS
+        else if (flag == "--abort-at-handover") options.abortAt = value;
+#endif
         else return false;
     }
     return options.printDeviceId || !options.factory.empty();
@@ -61,7 +82,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 
 DWORD g_uiThread = 0;
 Options g_options;
-HMODULE g_library = nullptr;
+LiveModule::handover::FactoryHost* g_host = nullptr;  // the running factory's, while the loop runs
 
 BOOL WINAPI OnConsoleControl(DWORD) {
     PostThreadMessageA(g_uiThread, WM_QUIT, 0, 0);
@@ -72,8 +93,10 @@ void CALLBACK OnRunForEnd(HWND, UINT, UINT_PTR, DWORD) {
     PostQuitMessage(0);
 }
 
+// A symbol of the factory library that runs now (a handover replaces it).
 void* Symbol(const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(g_library, name));
+    void* library = g_host ? g_host->Library() : nullptr;
+    return library ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name)) : nullptr;
 }
 
 bool FileAppeared(const std::string& path) {
@@ -119,24 +142,27 @@ int main(int argc, char** argv) {
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-    g_library = LoadLibraryA(g_options.factory.c_str());
-    if (!g_library) {
-        std::fprintf(stderr, "lm-host: cannot load %s: error %lu\n", g_options.factory.c_str(), GetLastError());
-        return 2;
+    // The factory's start, and on -2 the handover: the library is released before its folder is
+    // renamed, which Windows refuses while a DLL in it is loaded.
+    LiveModule::handover::FactoryHost host(g_options.factory, Report);
+#ifdef LIVEMODULE_TEST_HOOKS
+    if (!g_options.abortAt.empty()) {
+        host.OnStep([](LiveModule::handover::Step step) {
+            if (g_options.abortAt == LiveModule::handover::StepName(step)) {
+                TerminateProcess(GetCurrentProcess(), kAbortedExitCode);
+            }
+        });
     }
-    auto load = reinterpret_cast<LoadLiveModuleFactoryFunc>(Symbol("LoadLiveModuleFactory"));
-    auto unload = reinterpret_cast<UnloadLiveModuleFactoryFunc>(Symbol("UnloadLiveModuleFactory"));
-    if (!load || !unload) {
-        std::fprintf(stderr, "lm-host: %s lacks the factory exports\n", g_options.factory.c_str());
-        return 2;
-    }
-
+#endif
     int error = 0;
-    LiveModule::ILiveModuleFactory* factory = load(g_options.env, nullptr, &error);
+    LiveModule::ILiveModuleFactory* factory = host.Start(g_options.env, error);
     if (!factory) {
+        // The handover has said why the library could not be loaded.
+        if (error == LiveModule::handover::FactoryHost::kCannotLoad) return 2;
         std::printf("LoadLiveModuleFactory failed: error %d\n", error);
         return 2;
     }
+    g_host = &host;
     std::printf("lm-host: factory started (env %d, host %s, Qt %s)\n", g_options.env, factory->GetHostVersion(),
                 factory->GetQtVersion());
     std::fflush(stdout);
@@ -149,7 +175,8 @@ int main(int argc, char** argv) {
     }
 
     LiveModule::host::FireFrontendEvent(LiveModule::platform::kFrontendEventExit);
-    unload(factory);
+    g_host = nullptr;
+    host.Stop();
     std::printf("lm-host: factory unloaded, exiting\n");
     return 0;
 }
