@@ -150,7 +150,7 @@ run_end_to_end_steps() {
 
 # The factory's self-update under Wine (tools/handover in lm-host.exe): the catalogue lists the
 # factory at version 5, its package holding only 64bit\LiveModuleFactory.dll of a second build that
-# differs in its version text (build/handover-next). The first start gets -2, releases the library,
+# differs in its version text (build/tests/handover/next). The first start gets -2, releases the library,
 # replaces the factory's folder and starts the new factory in the same process; then a start killed
 # with the factory's folder set aside (--abort-at-handover old-set-aside) is repaired by the next.
 e2e_next_version=1.0.0.6-next
@@ -166,7 +166,7 @@ e2e_handover_tree() {
   cp "$build/root/modules/LiveModuleFactory/64bit/"{LiveModuleFactory.dll,Log.dll,FileOperation.exe} \
     "$e2e_modules/LiveModuleFactory/64bit/"
   mkdir -p "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Temp/$(basename "$e2e_work")"
-  cp "$build/handover-next/LiveModuleFactory.dll" "$e2e_work/next/LiveModuleFactory/64bit/"
+  cp "$build/tests/handover/next/LiveModuleFactory.dll" "$e2e_work/next/LiveModuleFactory/64bit/"
   e2e_zip "$e2e_work/next/LiveModuleFactory"
   e2e_zip "$build/packages/hello_client"
   e2e_factory_version=5 e2e_manifest hello_client:1:1
@@ -194,7 +194,7 @@ e2e_begin_versions() {
 
 # The new factory in place, Log.dll and FileOperation.exe kept, nothing of the handover left.
 e2e_handover_settled() {
-  cmp -s "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll" "$build/handover-next/LiveModuleFactory.dll" ||
+  cmp -s "$e2e_modules/LiveModuleFactory/64bit/LiveModuleFactory.dll" "$build/tests/handover/next/LiveModuleFactory.dll" ||
     { e2e_fail "the factory in place is not the packaged one"; return 1; }
   local kept gone
   for kept in Log.dll FileOperation.exe; do

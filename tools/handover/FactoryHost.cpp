@@ -67,6 +67,7 @@ ILiveModuleFactory* FactoryHost::Start(int env, int& error) {
     if (factory) return factory;
     const std::string recovered = folders.Recover();
     if (!recovered.empty()) report(Level::Warning, "an interrupted factory update was repaired: " + recovered);
+    bool replaced = false;  // the package's factory is the one in place now
     while (true) {
         if (!OpenOrPutBack()) {
             error = kCannotLoad;
@@ -80,16 +81,15 @@ ILiveModuleFactory* FactoryHost::Start(int env, int& error) {
             folders.DropKept();
         }
         if (factory || error != -2 || handedOver) {
-            if (factory && handedOver) report(Level::Info, "the factory from the package has started");
+            if (factory && replaced) report(Level::Info, "the factory from the package has started");
             return factory;
         }
         report(Level::Info, "a new factory package is waiting; handing over to it");
         Close(true);
         Reached(Step::Released);
         std::string why;
-        if (!folders.Replace(why, [this](Step step) { Reached(step); })) {
-            report(Level::Error, "the factory package cannot be used: " + why + "; the current factory stays");
-        }
+        replaced = folders.Replace(why, [this](Step step) { Reached(step); });
+        if (!replaced) report(Level::Error, "the factory package cannot be used: " + why + "; the current factory stays");
         handedOver = true;
     }
 }
