@@ -5,8 +5,9 @@
 #endif
 
 // Weak, alone in its object file: a second factory build (the handover test's newer release) links
-// its own definition beside the same static libraries and so differs only in this text. PE's weak
-// externals are never satisfied from an archive member, and Windows has no handover test: strong there.
+// its own definition beside the same static libraries and so differs only in this text. PE has no
+// use for weak here: the linker takes the object file's own definition before any archive member's,
+// so the strong one in the static library is never pulled in.
 #ifdef _WIN32
 #define LIVEMODULE_REPLACEABLE
 #else
