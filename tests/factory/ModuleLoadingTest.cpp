@@ -1,21 +1,24 @@
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
+#include "FactoryTestSupport.h"
 #include "LiveModule/LiveModule.h"
 #include "TestSupport.h"
 #include "RegistryList.h"
 #include "net_request/NetRequest.h"
+#include "platform/DynamicLibrary.h"
 
 namespace {
 
 using lmtest::InstallationTree;
 using lmtest::Journal;
 using lmtest::JournalOf;
+using lmtest::Lib;
+using lmtest::Native;
 using lmtest::StartedFactory;
 using lmtest::TempDir;
 
@@ -24,7 +27,7 @@ bool Contains(const std::string& text, const std::string& part) {
 }
 
 std::string Library(const InstallationTree& tree, const std::string& folder) {
-    return tree.modulesDir + folder + "/64bit/" + folder + "_6_3_1_0.so";
+    return Native(tree.modulesDir + folder + "/64bit/" + Lib(folder + "_6_3_1_0"));
 }
 
 std::vector<std::string> Sorted(std::vector<std::string> list) {
@@ -42,8 +45,8 @@ TEST(ModuleLoading, EveryRejectionIsLoggedReleasedAndCostsNoOtherModule) {
         tree.AddPackage(variant, variant);
     }
     lmtest::WriteFile(Library(tree, "garbage"), "this is not a library");
-    lmtest::WriteFile(tree.modulesDir + "nolib/64bit/other_6_3_1_0.so", "no build for this folder's name");
-    lmtest::WriteFile(tree.modulesDir + "LiveModuleFactory/64bit/LiveModuleFactory_6_3_1_0.so", "never loaded");
+    lmtest::WriteFile(Native(tree.modulesDir + "nolib/64bit/" + Lib("other_6_3_1_0")), "no build for this folder's name");
+    lmtest::WriteFile(tree.factoryDir + Lib("LiveModuleFactory_6_3_1_0"), "never loaded");
     {
         StartedFactory started(tree);
         ASSERT_NE(started.factory, nullptr) << started.error;
@@ -72,7 +75,17 @@ TEST(ModuleLoading, EveryRejectionIsLoggedReleasedAndCostsNoOtherModule) {
         EXPECT_TRUE(Contains(log, failed + reason + ", path: " + Library(tree, folder) + "}")) << folder << "\n" << log;
     }
     // The system's own text for a file that is no library, then the path.
-    EXPECT_TRUE(Contains(log, failed + Library(tree, "garbage")) && Contains(log, ", path: " + Library(tree, "garbage") + "}"));
+    const std::string garbage = Library(tree, "garbage");
+    const size_t garbageEnd = log.find(", path: " + garbage + "}");
+    const size_t garbageLine = garbageEnd == std::string::npos ? std::string::npos : log.rfind(failed, garbageEnd);
+    ASSERT_NE(garbageLine, std::string::npos) << log;
+    const std::string systemText = log.substr(garbageLine + failed.size(), garbageEnd - garbageLine - failed.size());
+    EXPECT_EQ(systemText.find('\n'), std::string::npos) << systemText;
+#ifdef _WIN32
+    EXPECT_FALSE(systemText.empty()) << "the system's message for the error code";
+#else
+    EXPECT_EQ(systemText.rfind(garbage, 0), 0u) << "dlerror names the file first: " << systemText;
+#endif
     // "dupe" reports the id "alpha": whichever of the two the scan met second is refused.
     auto refused = [&](const std::string& kept, const std::string& second) {
         return Contains(log, failed + "Module already loaded {id: alphapath: " + Library(tree, kept) + "}, path: " +
@@ -174,11 +187,16 @@ TEST(ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
     LiveModule::ILiveModuleFactory* factory = started.factory;
     ASSERT_NE(factory, nullptr);
 
-    void* library = dlopen(Library(tree, "cmod").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    void* library = lmtest::factory::AlreadyLoaded(Library(tree, "cmod"));
     ASSERT_NE(library, nullptr) << "the factory loaded the C module";
-    auto number = [&](const char* name) { return reinterpret_cast<int (*)()>(dlsym(library, name))(); };
-    auto text = [&](const char* name) { return std::string(reinterpret_cast<const char* (*)()>(dlsym(library, name))()); };
-    auto lastArg = [&](int index) { return reinterpret_cast<intptr_t (*)(int)>(dlsym(library, "cmod_last_arg"))(index); };
+    auto symbol = [&](const char* name) {
+        void* address = LiveModule::platform::GetLibrarySymbol(library, name);
+        if (!address) throw std::runtime_error(std::string("the C module exports no ") + name);
+        return address;
+    };
+    auto number = [&](const char* name) { return reinterpret_cast<int (*)()>(symbol(name))(); };
+    auto text = [&](const char* name) { return std::string(reinterpret_cast<const char* (*)()>(symbol(name))()); };
+    auto lastArg = [&](int index) { return reinterpret_cast<intptr_t (*)(int)>(symbol("cmod_last_arg"))(index); };
 
     // What the C module read through its hand-laid view of the factory during Initialize.
     EXPECT_EQ(number("cmod_env"), factory->GetEnv());
@@ -187,8 +205,8 @@ TEST(ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
     EXPECT_EQ(text("cmod_config_dir"), factory->GetConfigDir());
     EXPECT_EQ(text("cmod_log_dir"), factory->GetLogDir());
     EXPECT_EQ(text("cmod_temp_dir"), factory->GetTempDir());
-    EXPECT_TRUE(reinterpret_cast<bool (*)()>(dlsym(library, "cmod_host_at_most"))());
-    EXPECT_EQ(reinterpret_cast<void* (*)()>(dlsym(library, "cmod_net_request"))(), factory->QueryModule("net_request", 1));
+    EXPECT_TRUE(reinterpret_cast<bool (*)()>(symbol("cmod_host_at_most"))());
+    EXPECT_EQ(reinterpret_cast<void* (*)()>(symbol("cmod_net_request"))(), factory->QueryModule("net_request", 1));
     EXPECT_EQ(number("cmod_enumerated"), 2);
     EXPECT_FALSE(JournalOf("alpha:OnMessage(4242,cmod)").empty()) << "broadcast through the factory's slot 10";
 
@@ -223,7 +241,6 @@ TEST(ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
         EXPECT_TRUE(invoke()) << "slot " << slot << " answered wrongly";
         EXPECT_EQ(number("cmod_last_slot"), slot);
     }
-    dlclose(library);
 }
 
 // Modules reach the INetRequest view of "net_request" by layout; that layout must be the class's own.

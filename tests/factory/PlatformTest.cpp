@@ -1,11 +1,19 @@
+#ifndef _WIN32
 #include <glib.h>
+#endif
 
+#include <atomic>
 #include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#ifdef _WIN32
+// The platform call of this name, not the Win32 macro for its ANSI form (windows.h comes with the
+// catalogue server's header).
+#undef GetProfileInt
+#endif
 #include "platform/ProcessLauncher.h"
 #include "platform/ProfileReader.h"
 #include "platform/ThreadTimer.h"
@@ -53,29 +61,43 @@ TEST(ProcessLauncher, SplitsParametersAsACommandLine) {
     EXPECT_EQ(SplitCommandLine("\"\" x"), (std::vector<std::string>{"", "x"}));
     EXPECT_EQ(SplitCommandLine("pre\"fix mid\"post"), (std::vector<std::string>{"prefix midpost"}));
     EXPECT_TRUE(SplitCommandLine("").empty());
-    EXPECT_FALSE(LiveModule::platform::RunHiddenAndWait("/nonexistent/program", "-cf \"a\" \"b\""));
 }
 
-TEST(ThreadTimer, TicksOnTheThreadThatRunsItsMainContextUntilKilled) {
-    // A thread with a main context of its own: ticks must arrive there, not on this thread's.
+TEST(ProcessLauncher, RunsTheCopyProgramHiddenAndWaitsForIt) {
+    lmtest::TempDir dir;
+    const std::string source = lmtest::Native(dir.path() + "/a source file.txt");
+    const std::string target = lmtest::Native(dir.path() + "/the copy.txt");
+    lmtest::WriteFile(source, "payload");
+    ASSERT_TRUE(LiveModule::platform::RunHiddenAndWait(lmtest::Native(LMTEST_FACTORY_DIR "/") + lmtest::Program("FileOperation"),
+                                                       "-cf \"" + source + "\" \"" + target + "\""));
+    EXPECT_EQ(lmtest::ReadFile(target), "payload") << "the copy is complete when the call returns";
+    EXPECT_FALSE(LiveModule::platform::RunHiddenAndWait(lmtest::Native(dir.path() + "/" + lmtest::Program("missing")),
+                                                        "-cf \"a\" \"b\""));
+}
+
+TEST(ThreadTimer, TicksOnTheThreadThatRunsItsEventLoopUntilKilled) {
+    // A thread with an event loop of its own (a GLib main context pushed as its default, or the message
+    // queue Windows gives every thread): ticks must arrive there, not on this thread's.
     std::atomic<int> ticks{0};
     std::thread::id tickThread;
     std::thread worker([&] {
+#ifndef _WIN32
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
+#endif
         LiveModule::platform::TimerId id = 0;
         id = LiveModule::platform::SetThreadTimer(1, [&] {
             tickThread = std::this_thread::get_id();
             if (++ticks == 3) LiveModule::platform::KillThreadTimer(id);  // killing from inside a tick is safe
         });
         EXPECT_NE(id, 0u);
-        const gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-        while (ticks < 3 && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+        lmtest::PumpUntil([&] { return ticks >= 3; }, 5000);
         // No further tick after the kill, however long the loop runs.
-        const gint64 quiet = g_get_monotonic_time() + 50 * 1000;
-        while (g_get_monotonic_time() < quiet) g_main_context_iteration(context, FALSE);
+        lmtest::PumpFor(50);
+#ifndef _WIN32
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
+#endif
         EXPECT_EQ(tickThread, std::this_thread::get_id());
     });
     worker.join();
