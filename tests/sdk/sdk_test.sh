@@ -7,6 +7,7 @@ set -euo pipefail
 build=$1 source=$2 port=$3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lm-sdk-XXXXXX")
+export XDG_DATA_HOME=$work/data  # the factory's temporary folders stay in the work folder
 server=""
 cleanup() {
   [[ -n $server ]] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null

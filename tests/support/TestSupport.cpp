@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -30,6 +32,27 @@ LIVEMODULE_EXPORT void lm_test_journal(const char* entry) {
     std::lock_guard<std::mutex> guard(g_journalLock);
     g_journal.emplace_back(entry ? entry : "");
 }
+
+#ifndef _WIN32
+namespace {
+// The factory keeps its temporary folder under the user's data folder. Each test process gets a home
+// of its own, so test runs leave nothing in the real one (hosts the tests start inherit it).
+class OwnHome : public ::testing::Environment {
+public:
+    void SetUp() override {
+        home = std::make_unique<lmtest::TempDir>("lmtest-home");
+        setenv("HOME", home->path().c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+    }
+    void TearDown() override { home.reset(); }
+
+private:
+    std::unique_ptr<lmtest::TempDir> home;
+};
+// googletest owns the environment it is given.
+[[maybe_unused]] ::testing::Environment* const g_ownHome = ::testing::AddGlobalTestEnvironment(new OwnHome);
+}  // namespace
+#endif
 
 namespace lmtest {
 
