@@ -1,8 +1,17 @@
+#include "UpdaterTestKit.h"  // first: on Windows its server library includes winsock2.h before windows.h
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
-#include "UpdaterTestKit.h"
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "updater/Catalogue.h"
 #include "updater/CompactJson.h"
 #include "updater/ModuleInfoFile.h"
@@ -20,6 +29,67 @@ namespace fs = std::filesystem;
 
 namespace {
 std::wstring W(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// A process that is ended from outside, as SIGKILL ends one: on Linux a fork of this one running
+// `body`; on Windows (no fork) this program again, running only the test `test` with the variable
+// `name` set to `value` (the test's body does the child's work when it finds it), its output thrown away.
+class KilledChild {
+public:
+#ifdef _WIN32
+    KilledChild(const std::string& test, const std::string& name, const std::string& value) {
+        char program[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+        std::string command = "\"" + std::string(program, length) + "\" --gtest_filter=" + test;
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                       OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+        PROCESS_INFORMATION info{};
+        SetEnvironmentVariableA(name.c_str(), value.c_str());  // inherited by the child only
+        const BOOL started = CreateProcessA(program, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                            nullptr, &startup, &info);
+        SetEnvironmentVariableA(name.c_str(), nullptr);
+        CloseHandle(nul);
+        EXPECT_TRUE(started) << command;
+        if (started) CloseHandle(info.hThread), process = info.hProcess;
+    }
+    ~KilledChild() { Kill(); }
+    // Ends it now; its exit code, 137 when it was still running.
+    int Kill() {
+        if (!process) return -1;
+        TerminateProcess(process, 137);
+        WaitForSingleObject(process, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process), process = nullptr;
+        return static_cast<int>(code);
+    }
+
+private:
+    HANDLE process = nullptr;
+#else
+    template <typename Body>
+    explicit KilledChild(Body body) : child(fork()) {
+        EXPECT_GE(child, 0);
+        if (child == 0) body(), _exit(0);
+    }
+    ~KilledChild() { Kill(); }
+    int Kill() {
+        if (child <= 0) return -1;
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        child = -1;
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? 137 : WEXITSTATUS(status);
+    }
+
+private:
+    pid_t child;
+#endif
+};
+
 }  // namespace
 
 TEST(ModuleInfoFile, WritesTheRecordLineAsJson11DoesAndReadsItBackByteForByte) {
@@ -79,16 +149,36 @@ TEST_F(UpdaterTree, ACorruptRecordIsDeletedAndAnUnreadableOneLeftAlone) {
 }
 
 TEST_F(UpdaterTree, TheRecordIsWholeWhateverMomentItsWriterDies) {
-    lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
     auto record = [](int v) { ModuleRecord r = Record("m", v); r.moduleName.assign(300000, "ba"[v % 2]); return r; };
+    // The writer, killed in the middle of a save: it tells it has begun in the marker file.
+    const auto write = [&](LiveModuleUpdater& writer, const std::string& marker) {
+        Peer::Upsert(writer, record(2));
+        lmtest::WriteFile(marker, "writing");
+        for (int i = 3;; ++i) Peer::Upsert(writer, record(i));
+    };
+#ifdef _WIN32
+    if (const char* folder = std::getenv("LMTEST_RECORD_WRITER")) {  // the child of a round below
+        LiveModuleUpdater writer(nullptr, UpdaterCallbacks(), "30.0.0");
+        Peer::Open(writer, folder);
+        write(writer, std::string(folder) + "../writer-started");
+    }
+#endif
+    lmtest::WriteFile(info + ".tmp-1-0", "{\"modules\": [");  // left by a writer that died
     Peer::Upsert(updater, record(1));
+    const std::string marker = root + "writer-started";
     for (int round = 0; round < 20; ++round) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) for (int i = 2;; ++i) Peer::Upsert(updater, record(i));  // killed in the middle of a save
-        usleep(1000 + 1500 * round);
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
+        std::filesystem::remove(marker);
+#ifdef _WIN32
+        KilledChild child("UpdaterTree.TheRecordIsWholeWhateverMomentItsWriterDies", "LMTEST_RECORD_WRITER", modules);
+#else
+        KilledChild child([&] { write(updater, marker); });
+#endif
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!Exists(marker) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(Exists(marker)) << "round " << round << ": the writer never began";
+        std::this_thread::sleep_for(std::chrono::microseconds(1000 + 1500 * round));
+        ASSERT_EQ(child.Kill(), 137) << "the writer never stops by itself";
         const auto next = Restart();  // a record that is no JSON would be deleted and read as empty
         ASSERT_EQ(Peer::Local(*next).size(), 1u) << "round " << round;
         const ModuleRecord& read = Peer::Local(*next).front();

@@ -64,7 +64,7 @@ public:
     ~LogCapture() { LiveModule::ReleaseLogLibrary(library); }
     std::string Text() const {
         std::string text;
-        for (const auto& file : std::filesystem::directory_iterator(dir.path())) text += ReadFile(file.path());
+        for (const auto& file : std::filesystem::directory_iterator(dir.path())) text += ReadFile(file.path().string());
         return text;
     }
     // How many lines are exactly "[level] text" after their time stamp.
