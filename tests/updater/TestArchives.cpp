@@ -6,6 +6,10 @@
 
 #include <filesystem>
 
+#ifdef _WIN32
+#include "platform/TextCodec.h"
+#endif
+
 namespace lmtest {
 
 ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mode) {
@@ -63,10 +67,20 @@ void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
     ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
 }
 
+std::filesystem::path PathOf(const std::string& path) {
+#ifdef _WIN32
+    using namespace LiveModule::platform;
+    return DecodeText(Codeset::Ansi, path, OnBadInput::Fail).value();
+#else
+    return path;
+#endif
+}
+
 std::set<std::string> Tree(const std::string& root) {
     std::set<std::string> paths;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        paths.insert(std::filesystem::relative(entry.path(), root).generic_string() +
+    const std::filesystem::path top = PathOf(root);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(top))
+        paths.insert(std::filesystem::relative(entry.path(), top).generic_string() +
                      (entry.is_directory() && !entry.is_symlink() ? "/" : ""));
     return paths;
 }

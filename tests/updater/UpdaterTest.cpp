@@ -276,14 +276,24 @@ TEST(Unzip, ExtractsNestedFoldersAndModesAndReplacesOnASecondRun) {
         EXPECT_EQ(lmtest::ReadFile(dest + "/pkg/64bit/lib.so"), big);
         EXPECT_EQ(lmtest::ReadFile(dest + "/pkg/conf/x.ini"), "x");
         // Unix modes are kept, less every write bit when the owner's is clear; DOS read-only clears them too.
+        // Windows keeps only the read-only attribute, for a clear owner's write bit or the DOS one.
+#ifdef _WIN32
+        const std::tuple<const char*, unsigned, unsigned> modes[] = {
+            {"64bit/lib.so", 0222, 0222}, {"ro.txt", 0222, 0}, {"readme.txt", 0222, 0}, {"conf/x.ini", 0200, 0200}};
+#else
         const std::tuple<const char*, unsigned, unsigned> modes[] = {
             {"64bit/lib.so", 0777, 0755}, {"ro.txt", 0777, 0444}, {"readme.txt", 0222, 0}, {"conf/x.ini", 0200, 0200}};
+#endif
         for (const auto& [path, mask, mode] : modes)
             EXPECT_EQ(static_cast<unsigned>(fs::status(dest + "/pkg/" + path).permissions()) & mask, mode) << path;
         EXPECT_TRUE(fs::is_directory(dest + "/pkg/empty")) << "a folder by its Unix mode alone";
         lmtest::WriteFile(dest + "/pkg/conf/x.ini", "changed");
         fs::remove(dest + "/pkg/64bit/lib.so");
-        fs::create_symlink(temp.path() + "/elsewhere", dest + "/pkg/64bit/lib.so");
+        std::error_code noLinks;  // Wine makes no symbolic links: then the file is simply missing
+        fs::create_symlink(temp.path() + "/elsewhere", dest + "/pkg/64bit/lib.so", noLinks);
+#ifndef _WIN32
+        EXPECT_FALSE(noLinks) << noLinks.message();
+#endif
     }
     EXPECT_FALSE(Exists(temp.path() + "/elsewhere")) << "a link in the way is replaced, not followed";
 }
@@ -321,7 +331,7 @@ TEST(Unzip, APackageFillsOnlyItsOwnFolderUnderAnyRootName) {
     // UTF-8 names of two scripts, and a Latin-1 byte that is no UTF-8 at all: paths are taken as they are.
     for (const std::string folder : {"\xe7\x94\xa8\xe6\x88\xb7", "Zo\xc3\xab", "Zo\xeb", "plain"}) {
         const std::string staging = temp.path() + "/" + folder + "/modules/Temp/";
-        fs::create_directories(staging);
+        fs::create_directories(lmtest::PathOf(staging));
         lmtest::WriteZip(staging + "m.zip", {{"m/"}, {"m/a.txt"}, {"LiveModuleFactory.zip", "PK"},
                                              {"LiveModuleFactory/64bit/LiveModuleFactory.so"}, {"x/../beside.txt"},
                                              {"C:\\other\\f"}, {"/m/abs.txt"}, {"m", "a file named as the folder"},
