@@ -2,6 +2,12 @@
 
 #include <string>
 
+// <windows.h>, when a file included it first, makes LoadLibrary a macro for LoadLibraryA, which would
+// rename this function's declaration and calls in that file only (and the call would not link).
+#ifdef LoadLibrary
+#undef LoadLibrary
+#endif
+
 namespace LiveModule::platform {
 
 // Handle of a loaded library; null when nothing is loaded.

@@ -12,7 +12,8 @@ constexpr int kMaxMinutes = 71582;  // 71582 x 60000 < 2^32 <= 71583 x 60000
 
 std::string GlobalIniPath(const std::string& modulesDir) {
     std::string root = modulesDir;
-    if (!root.empty() && root.back() == platform::kPathSeparator) root.pop_back();
+    // A trailing separator of either kind (Windows takes "/" too) ends the folder's name.
+    if (!root.empty() && std::string(platform::kPathSeparators).find(root.back()) != std::string::npos) root.pop_back();
     const std::size_t last = root.find_last_of(platform::kPathSeparators);
     root = last == std::string::npos ? "." : root.substr(0, last);
     return root + platform::kPathSeparator + "global.ini";

@@ -12,11 +12,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#ifdef _WIN32
-// The platform call of this name, not the Win32 macro for its ANSI form (windows.h comes with the
-// catalogue server's header).
-#undef LoadLibrary
-#endif
 #include "platform/DynamicLibrary.h"
 #include "platform/PathStyle.h"
 

@@ -208,7 +208,7 @@ TEST_F(OnlineUpdater, StartsOnceRefetchesResetModulesAndIsSilentAfterUninit) {
     online.Uninit();
     EXPECT_FALSE(Peer::FireTimer(online)) << "the timer is gone";
     lmtest::PumpFor(800);  // well past the delayed answer
-    EXPECT_EQ(events.size(), 2u);
+    EXPECT_EQ(events.size(), 2u) << ::testing::PrintToString(events);
     EXPECT_EQ(Listing(Peer::Local(online)), "reset:0 ");
     EXPECT_EQ(log.Text().find("Http request failed"), std::string::npos);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,7 +32,11 @@ ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mo
 // Writes the archive, every entry dated 2021-06-15 12:34:56; the test fails when minizip refuses.
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 
-// Every path under `root` (links not followed), relative to it; folders end with "/".
+// The path the product's file calls name with `path`: narrow paths are the system's native text
+// (Windows: the ANSI code page, where std::filesystem would read UTF-8).
+std::filesystem::path PathOf(const std::string& path);
+
+// Every path under `root` (links not followed), relative to it, with "/" between levels; folders end with "/".
 std::set<std::string> Tree(const std::string& root);
 
 // What a catalogue entry vouches with: the lowercase hex SHA-256 of `bytes`, its Ed25519 signature by

@@ -64,8 +64,12 @@ public:
     ~LogCapture() { LiveModule::ReleaseLogLibrary(library); }
     std::string Text() const {
         std::string text;
-        for (const auto& file : std::filesystem::directory_iterator(dir.path())) text += ReadFile(file.path());
-        return text;
+        for (const auto& file : std::filesystem::directory_iterator(dir.path())) text += ReadFile(file.path().string());
+        // The log library writes text files: Windows ends their lines with "\r\n".
+        std::string lines;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
+        return lines;
     }
     // How many lines are exactly "[level] text" after their time stamp.
     int Count(const std::string& level, const std::string& text) const {
