@@ -7,7 +7,6 @@
 #include "FileUtils.h"
 #include "Win32TestSupport.h"
 #include "platform/FileSystem.h"
-#include "updater/FolderSwap.h"
 
 namespace platform = LiveModule::platform;
 using lmtest::win32::ReadFile;
@@ -48,29 +47,6 @@ TEST(Win32FolderRenames, ExchangeSwapsTwoFoldersAndMoveNeverReplaces) {
     EXPECT_TRUE(platform::MovePath(first, third));
     EXPECT_EQ(ReadFile(third + "\\a.txt"), "old");
     EXPECT_FALSE(platform::Exists(first));
-}
-
-TEST(Win32FolderSwap, ReplacesAnInstalledReleaseAndLeavesNoScratch) {
-    const TempDir temp;
-    const std::string source = temp.path() + "unpacked", target = temp.path() + "module";
-    const std::string work = temp.path() + "release";
-    ASSERT_TRUE(LiveModule::CreateDirTree(source + "\\sub"));
-    WriteFile(source + "\\sub\\lib.dll", "release 2");
-    ASSERT_TRUE(LiveModule::CreateDirTree(target));
-    WriteFile(target + "\\old-only.txt", "release 1");
-
-    EXPECT_EQ(LiveModule::ReplaceFolder(source, target, work), LiveModule::SwapResult::Installed);
-    EXPECT_EQ(ReadFile(target + "\\sub\\lib.dll"), "release 2");
-    EXPECT_FALSE(platform::Exists(target + "\\old-only.txt"));
-    EXPECT_FALSE(platform::Exists(work));
-    EXPECT_FALSE(platform::Exists(work + ".aside"));
-    // Taking the write bit for others off has no Windows counterpart: the files stay writable.
-    EXPECT_FALSE(IsReadOnly(target + "\\sub\\lib.dll"));
-
-    // A first install moves the release into place.
-    const std::string fresh = temp.path() + "fresh";
-    EXPECT_EQ(LiveModule::ReplaceFolder(source, fresh, work), LiveModule::SwapResult::Installed);
-    EXPECT_EQ(ReadFile(fresh + "\\sub\\lib.dll"), "release 2");
 }
 
 TEST(Win32Permissions, OnlyTheOwnersWriteBitBecomesReadOnlyAndNoUmaskExists) {

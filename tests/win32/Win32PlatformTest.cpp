@@ -1,6 +1,5 @@
 // The Win32 platform layer under real calls: code pages, version resources, thread timers on the
-// message loop, the hidden copy program, the profile reader, libraries, module paths, front-end
-// functions and network adapters.
+// message loop, libraries, module paths, front-end functions and network adapters.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -21,8 +20,6 @@
 #include "platform/FrontendApi.h"
 #include "platform/NetAdapters.h"
 #include "platform/ProcessInfo.h"
-#include "platform/ProcessLauncher.h"
-#include "platform/ProfileReader.h"
 #include "platform/TextCodec.h"
 #include "platform/ThreadTimer.h"
 #include "platform/VersionResource.h"
@@ -109,28 +106,6 @@ TEST(Win32ThreadTimer, TicksOnTheMessageLoopUntilKilledEvenFromItsOwnTick) {
     platform::KillThreadTimer(secondId);
     const int seen = second;
     EXPECT_FALSE(PumpUntil([&] { return second > seen; }, 150));
-}
-
-TEST(Win32ProcessLauncher, RunsTheCopyProgramHiddenAndWaitsForIt) {
-    TempDir dir;
-    const std::string source = dir.path() + "a source file.txt";
-    const std::string target = dir.path() + "the copy.txt";
-    WriteFile(source, "payload");
-    ASSERT_TRUE(platform::RunHiddenAndWait(ProgramFolder() + "FileOperation.exe",
-                                           "-cf \"" + source + "\" \"" + target + "\""));
-    EXPECT_EQ(ReadFile(target), "payload") << "the copy is complete when the call returns";
-    EXPECT_FALSE(platform::RunHiddenAndWait(dir.path() + "missing.exe", ""));
-}
-
-TEST(Win32ProfileReader, ReadsIntegersAsTheProfileCallDoes) {
-    TempDir dir;
-    const std::string ini = dir.path() + "global.ini";
-    WriteFile(ini, "[General]\r\nUpdateIntervalInMin=12abc\r\nWords=none\r\n[Other]\r\nx=5\r\n");
-    EXPECT_EQ(platform::GetProfileInt("general", "updateintervalinmin", 30, ini), 12);
-    EXPECT_EQ(platform::GetProfileInt("General", "Words", 30, ini), 0);
-    EXPECT_EQ(platform::GetProfileInt("General", "Missing", 30, ini), 30);
-    EXPECT_EQ(platform::GetProfileInt("None", "x", 7, ini), 7);
-    EXPECT_EQ(platform::GetProfileInt("Other", "x", 7, dir.path() + "absent.ini"), 7);
 }
 
 namespace {

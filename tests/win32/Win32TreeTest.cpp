@@ -1,19 +1,13 @@
-// The installation tree on Windows: directory helpers, whole-file replacement, output files with
-// times and read-only attribute, zip packages extracted under "\" folders, and the factory's folders.
+// The installation tree on Windows: directory helpers under "\" paths, whole-file replacement, and
+// output files with times and the read-only attribute.
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <zip.h>
 
-#include <vector>
-
-#include "FactoryEnvironment.h"
 #include "FileUtils.h"
 #include "Win32TestSupport.h"
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
-#include "updater/UpdateInterval.h"
-#include "updater/ZipExtractor.h"
 
 namespace platform = LiveModule::platform;
 using lmtest::win32::ReadFile;
@@ -34,29 +28,6 @@ long long LastWriteSeconds(const std::string& path) {
     const unsigned long long ticks =
         (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return static_cast<long long>(ticks / 10000000ULL) - 11644473600LL;
-}
-
-struct ZipItem {
-    std::string name;
-    std::string content;
-    unsigned long dosAttributes = 0;
-};
-
-// A zip written by minizip, as a DOS-type host writes it.
-void WriteZip(const std::string& path, const std::vector<ZipItem>& items) {
-    zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-    ASSERT_NE(zip, nullptr);
-    for (const ZipItem& item : items) {
-        zip_fileinfo info{};
-        info.tmz_date = {0, 0, 12, 1, 5, 2024};  // 1 June 2024, 12:00 local time
-        info.external_fa = item.dosAttributes;
-        ASSERT_EQ(zipOpenNewFileInZip64(zip, item.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                        Z_DEFAULT_COMPRESSION, 0),
-                  ZIP_OK);
-        ASSERT_EQ(zipWriteInFileInZip(zip, item.content.data(), static_cast<unsigned>(item.content.size())), ZIP_OK);
-        ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
-    }
-    ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
 }
 
 }  // namespace
@@ -127,32 +98,3 @@ TEST(Win32FileContent, ReplacesWholeFilesAndWritesTimesAndTheReadOnlyAttribute) 
     EXPECT_FALSE(folder.CreateReplacing(dir.path().substr(0, dir.path().size() - 1))) << "a folder stays";
 }
 
-TEST(Win32Zip, ExtractsPackagesUnderBackslashFoldersAndRefusesEscapes) {
-    TempDir dir;
-    const std::string package = dir.path() + "pkg.zip";
-    WriteZip(package, {{"pkg/64bit/pkg_6_3_1_0.dll", "library"},
-                       {"pkg/readme.txt", "read me", 0x01},
-                       {"pkg/empty/", "", 0x10}});
-    const std::string staging = dir.path() + "Temp\\";
-    ASSERT_TRUE(LiveModule::UnzipPackage(package, staging));
-    EXPECT_EQ(ReadFile(staging + "pkg\\64bit\\pkg_6_3_1_0.dll"), "library");
-    EXPECT_TRUE(IsReadOnly(staging + "pkg\\readme.txt"));
-    EXPECT_FALSE(IsReadOnly(staging + "pkg\\64bit\\pkg_6_3_1_0.dll"));
-    EXPECT_TRUE(platform::IsDirectory(staging + "pkg\\empty"));
-
-    const std::string hostile = dir.path() + "hostile.zip";
-    WriteZip(hostile, {{"pkg/../../escaped.txt", "out"}});
-    EXPECT_FALSE(LiveModule::UnzipPackage(hostile, dir.path() + "inner\\"));
-    EXPECT_FALSE(LiveModule::PathExists(dir.path() + "escaped.txt"));
-}
-
-TEST(Win32FactoryDirectories, FollowTheLibraryPathWithBackslashes) {
-    const auto dirs = LiveModule::DetectDirectories(
-        "C:\\p\\root\\modules\\LiveModuleFactory\\64bit\\LiveModuleFactory.dll", "C:\\Users\\u\\AppData\\Local");
-    EXPECT_EQ(dirs.factoryDir, "C:\\p\\root\\modules\\LiveModuleFactory\\64bit\\");
-    EXPECT_EQ(dirs.modulesDir, "C:\\p\\root\\modules\\");
-    EXPECT_EQ(dirs.configDir, "C:\\p\\root\\config\\");
-    EXPECT_EQ(dirs.logDir, "C:\\p\\root\\logs\\");
-    EXPECT_EQ(dirs.tempDir, "C:\\Users\\u\\AppData\\Local\\Temp\\p\\root\\");
-    EXPECT_EQ(LiveModule::GlobalIniPath(dirs.modulesDir), "C:\\p\\root\\global.ini");
-}
