@@ -211,12 +211,15 @@ e2e_expect_text() {  # file, text
   grep -qF -- "$2" "$1" || { e2e_fail "no \"$2\" in $(basename "$1")"; return 1; }
 }
 
-run_handover() {
+# Runs the steps given in a fresh handover tree, removed afterwards.
+e2e_in_handover_tree() {
   local status=0
-  e2e_handover_tree && run_handover_steps || status=$?
+  e2e_handover_tree && "$@" || status=$?
   e2e_cleanup
   return $status
 }
+
+run_handover() { e2e_in_handover_tree run_handover_steps; }
 
 run_handover_steps() {
   local out=$e2e_work/handover.out
@@ -242,12 +245,7 @@ run_handover_steps() {
   echo "    Begin lines' versions: $versions"
 }
 
-run_interrupted_handover() {
-  local status=0
-  e2e_handover_tree && run_interrupted_handover_steps || status=$?
-  e2e_cleanup
-  return $status
-}
+run_interrupted_handover() { e2e_in_handover_tree run_interrupted_handover_steps; }
 
 run_interrupted_handover_steps() {
   local out=$e2e_work/killed.out step=old-set-aside
