@@ -108,6 +108,8 @@ echo "== 4. lm-host.exe hands over to a new factory package"
 check "factory handover: -2, library released, folder replaced, the new factory starts in the same run" run_handover
 check "interrupted factory handover (killed at old-set-aside): the next start repairs it and hands over" \
   run_interrupted_handover
+check "factory handover killed at each other step: the next start runs the new factory, nothing left over" \
+  run_killed_handovers
 
 echo
 echo "+-------------------------------------------------------------------------------"

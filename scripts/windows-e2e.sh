@@ -247,6 +247,29 @@ run_handover_steps() {
 
 run_interrupted_handover() { e2e_in_handover_tree run_interrupted_handover_steps; }
 
+# A start killed at every other step of the handover: whatever it left, the next start ends with the
+# new factory running and nothing of the handover left.
+run_killed_handovers() {
+  local step
+  for step in released staged new-in-place package-removed new-started; do
+    e2e_in_handover_tree run_killed_handover_steps "$step" || return 1
+  done
+}
+
+run_killed_handover_steps() {  # step
+  local out=$e2e_work/killed.out
+  e2e_run_host "$out" --abort-at-handover "$1"
+  [[ $e2e_status == 137 ]] || { e2e_show "$out"; e2e_fail "the host exited with $e2e_status, not 137 (killed at $1)"; return 1; }
+  out=$e2e_work/next-start.out
+  e2e_run_host "$out"
+  [[ $e2e_status == 0 ]] || { e2e_show "$out"; e2e_fail "after a kill at $1 the next start exited with $e2e_status"; return 1; }
+  local versions
+  versions=$(e2e_begin_versions)
+  echo "    killed at $1; Begin lines' versions: $versions"
+  [[ $versions == *" $e2e_next_version" ]] || { e2e_fail "after a kill at $1 the Begin versions are \"$versions\""; return 1; }
+  e2e_handover_settled >/dev/null
+}
+
 run_interrupted_handover_steps() {
   local out=$e2e_work/killed.out step=old-set-aside
   echo "  a start killed at the handover step $step (the factory's folder renamed to .old)"
