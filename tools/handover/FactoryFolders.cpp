@@ -146,7 +146,8 @@ bool FactoryFolders::Replace(std::string& why, const std::function<void(Step)>& 
     FlushFolderEntries(modules);
     reached(Step::NewInPlace);
     RemovePackage();
-    FlushFolderEntries(modules);
+    // The removal is in Temp's entries: where flushing is per folder (Windows), modules' is not enough.
+    FlushFolderEntries(fs::path(package).parent_path().string());
     reached(Step::PackageRemoved);
     return true;
 }
