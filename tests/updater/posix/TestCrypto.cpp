@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "TestArchives.h"
+#include "../TestArchives.h"
 
 namespace lmtest {
 

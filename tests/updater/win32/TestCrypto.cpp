@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "TestArchives.h"
+#include "../TestArchives.h"
 #include "TestSupport.h"
 
 namespace lmtest {
