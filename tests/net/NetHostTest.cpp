@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "../e2e/EndToEnd.h"
@@ -92,23 +91,4 @@ TEST(NetHost, AModuleSubmittingAndWithdrawingAcrossKindsFromItsCallbacksLeavesCl
     EXPECT_EQ(host.Exit(30000), 0) << host.seen;
     EXPECT_NE(host.seen.find("[crosskind] stopped after"), std::string::npos) << host.seen;
     EXPECT_NE(host.seen.find("lm-host: factory unloaded, exiting"), std::string::npos) << host.seen;
-}
-
-TEST(NetHost, ACatalogueServerThatCompressesEveryAnswerStillInstallsAndSeesCurlsUserAgent) {
-    lmtest::Deployment d(0);
-    if (!d.server) GTEST_SKIP() << "this build's catalogue server for env 0 is not on loopback";
-    LiveModule::tools::ServerFaults gzip;
-    gzip.gzipAnswers = true;
-    d.server->SetFaults(gzip);
-    lmtest::PublishModule(d.packages, "alpha", "alpha");
-    d.server->SetManifestText(lmtest::Manifest({{"alpha", 3}}));
-    {
-        lmtest::Host host(d);
-        ASSERT_NE(host.factory, nullptr) << host.error << d.tree.Log();
-        ASSERT_TRUE(lmtest::PumpUntil([&] { return d.CountLogLines("[LiveModuleUpdater] Modules update finished") > 0; }, 30000))
-            << d.tree.Log();
-        EXPECT_TRUE(host.Running("alpha")) << d.tree.Log();
-    }
-    EXPECT_TRUE(d.InstalledFrom("alpha", "alpha"));
-    EXPECT_EQ(d.server->LastUserAgent(), std::string("curl/") + curl_version_info(CURLVERSION_NOW)->version);
 }
