@@ -136,31 +136,6 @@ TEST(Field, APackagePlantingFilesBesideItsFolderPlantsNothing) {
     EXPECT_EQ(d.CountLogLines("[LiveModuleUpdater] Skip package entry outside its folder"), 4u) << d.tree.Log();
 }
 
-TEST(Field, CatalogueEntriesNamedAfterTheTreesOwnFoldersChangeNothingOnDisk) {
-    Deployment d(0);
-    REQUIRE_SERVER(d);
-    const std::vector<std::string> reserved = {"WebPlugins", "Temp", "MainProgramDeps", "ModuleInfo"};
-    for (const std::string& name : reserved) {
-        lmtest::WriteZip(d.packages + "/" + name + ".zip", {{name + "/" + name + ".webdll"}, {name + "/x"}});
-    }
-    PublishModule(d.packages, "alpha", "alpha");
-    lmtest::WriteFile(d.tree.modulesDir + "WebPlugins/panel/panel.webdll", "w");
-    fs::create_directories(d.tree.modulesDir + "MainProgramDeps/64bit");
-    std::vector<Entry> entries{{"alpha", 1}};
-    for (const std::string& name : reserved) entries.emplace_back(name, 7);
-    d.server->SetManifestText(Manifest({{"alpha", 1}}));
-    ASSERT_TRUE(StartAndSettle(d, true));
-    const auto before = lmtest::Tree(d.tree.modulesDir);
-    const std::string record = d.ModuleInfo();
-    d.server->SetManifestText(Manifest(entries));
-    for (int start = 0; start < 2; ++start) {
-        ASSERT_TRUE(StartAndSettle(d, false, [&](Host& host) { EXPECT_TRUE(host.Running("alpha")); }));
-    }
-    EXPECT_EQ(lmtest::Tree(d.tree.modulesDir), before);
-    EXPECT_EQ(d.ModuleInfo(), record);
-    for (const std::string& name : reserved) EXPECT_EQ(d.server->PackageRequests(name + ".zip"), 0) << name;
-}
-
 TEST(Field, GbkBytesInOneCatalogueEntryCostNothingAndTheRecordSurvivesRestartsByteForByte) {
     Deployment d(0);
     REQUIRE_SERVER(d);
