@@ -136,26 +136,6 @@ TEST(EndToEnd, AModuleLeftOutOfTheCatalogueIsRemovedOnlyInTheDefaultEnvironment)
     }
 }
 
-TEST(EndToEnd, ANewerFactoryPackageIsHandedBackAtEveryStart) {
-    Deployment d(0);
-    REQUIRE_SERVER(d);
-    lmtest::PublishFactory(d.packages);
-    PublishModule(d.packages, "alpha", "alpha");
-    d.server->SetManifestText(Manifest({{"alpha", 1}}, /*factoryVersion=*/5));
-    lmtest::ClearJournal();
-    for (int start = 0; start < 2; ++start) {
-        Host host(d);
-        EXPECT_EQ(host.factory, nullptr);
-        EXPECT_EQ(host.error, -2);
-    }
-    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory/64bit/LiveModuleFactory.so"));
-    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory.zip"));
-    EXPECT_EQ(Versions(d.ModuleInfo())["LiveModuleFactory"], 5);
-    EXPECT_EQ(d.server->PackageRequests("LiveModuleFactory.zip"), 1) << "fetched once, then waiting";
-    EXPECT_TRUE(lmtest::Journal().empty()) << "no module was loaded";
-    EXPECT_EQ(d.CountLogLines("[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"), 2u);
-}
-
 TEST(EndToEnd, BadCatalogueAnswersFailTheStartAndLoseNothing) {
     Deployment d(0);
     REQUIRE_SERVER(d);
