@@ -15,7 +15,7 @@
 #include "FileUtils.h"
 #include "HostFrontend.h"
 #include "TextConversion.h"
-#include "Win32TestSupport.h"
+#include "TestSupport.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FrontendApi.h"
 #include "platform/NetAdapters.h"
@@ -26,11 +26,22 @@
 
 
 namespace platform = LiveModule::platform;
-using lmtest::win32::ProgramFolder;
-using lmtest::win32::PumpUntil;
-using lmtest::win32::ReadFile;
-using lmtest::win32::TempDir;
-using lmtest::win32::WriteFile;
+using lmtest::PumpUntil;
+using lmtest::ReadFile;
+using lmtest::TempDir;
+using lmtest::WriteFile;
+
+namespace {
+
+// The folder of the running test program, with a trailing "\".
+std::string ProgramFolder() {
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string program = path;
+    return program.substr(0, program.find_last_of('\\') + 1);
+}
+
+}  // namespace
 
 TEST(Win32TextCodec, Cp936RoundTripsOnOverlappingThreadsAndBadInputFollowsTheChoice) {
     const std::string gbk = "\xD6\xD0\xCE\xC4";  // two Chinese characters in code page 936
@@ -82,11 +93,11 @@ TEST(Win32VersionResource, ReadsBuiltBinariesAndGivesNothingForFilesWithoutOne) 
     EXPECT_EQ(values["\\VarFileInfo\\Translation"], "040904b0");
 
     TempDir dir;
-    WriteFile(dir.path() + "text.dll", "not a library");
+    WriteFile(dir.path() + "\\text.dll", "not a library");
     const std::string library = ReadFile(folder + "LiveModuleFactory.dll");
-    WriteFile(dir.path() + "truncated.dll", library.substr(0, 1024));
+    WriteFile(dir.path() + "\\truncated.dll", library.substr(0, 1024));
     for (const char* name : {"text.dll", "truncated.dll", "missing.dll"}) {
-        EXPECT_EQ(LiveModule::GetFileProductVersion(dir.path() + name), "") << name;
+        EXPECT_EQ(LiveModule::GetFileProductVersion(dir.path() + "\\" + name), "") << name;
     }
 }
 
