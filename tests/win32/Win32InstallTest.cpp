@@ -1,11 +1,12 @@
 // What an install rests on under Windows: folder renames in place of Linux's one-step exchange and
 // the read-only attribute for permission bits.
+#include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "FileUtils.h"
-#include "TestSupport.h"
 #include "platform/FileSystem.h"
 
 namespace platform = LiveModule::platform;

@@ -1,5 +1,7 @@
 // The Win32 platform layer under real calls: code pages, version resources, libraries, module paths,
 // front-end functions and network adapters.
+#include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,7 +15,6 @@
 #include "DeviceIdentity.h"
 #include "FileUtils.h"
 #include "HostFrontend.h"
-#include "TestSupport.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FrontendApi.h"
 #include "platform/NetAdapters.h"

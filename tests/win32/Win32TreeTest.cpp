@@ -1,11 +1,12 @@
 // The installation tree on Windows: directory helpers under "\" paths, whole-file replacement, and
 // output files with times and the read-only attribute.
+#include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "FileUtils.h"
-#include "TestSupport.h"
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
 
