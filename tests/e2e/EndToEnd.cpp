@@ -43,15 +43,7 @@ void PublishModule(const std::string& packagesDir, const std::string& id, const 
     std::vector<ZipEntry> entries{ZipEntry(id + "/"), ZipEntry(id + "/64bit/"),
                                   UnixEntry(id + "/64bit/" + id + "_6_3_1_0.so", ReadFile(BuiltModule(variant)), 0100755)};
     entries.back().damage = damage;
-    if (paddingBytes > 0) {
-        std::string filler(paddingBytes, '\0');
-        uint32_t state = 2463534242u;  // xorshift: bytes deflate cannot shrink
-        for (char& byte : filler) {
-            state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-            byte = static_cast<char>(state);
-        }
-        entries.push_back(UnixEntry(id + "/filler.bin", filler, 0100644));
-    }
+    if (paddingBytes > 0) entries.push_back(UnixEntry(id + "/filler.bin", Incompressible(paddingBytes), 0100644));
     // Written beside and renamed, so the server never serves half a package.
     const std::string target = packagesDir + "/" + id + ".zip";
     WriteZip(target + ".new", entries);

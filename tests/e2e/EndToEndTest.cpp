@@ -136,48 +136,6 @@ TEST(EndToEnd, AModuleLeftOutOfTheCatalogueIsRemovedOnlyInTheDefaultEnvironment)
     }
 }
 
-TEST(EndToEnd, AModuleForANewerHostIsNeitherFetchedNorUpdated) {
-    Deployment d(0);
-    REQUIRE_SERVER(d);
-    FirstStart(d, {{"alpha", 1}});
-    PublishModule(d.packages, "alpha", "alpha_v2");
-    PublishModule(d.packages, "beta", "beta");
-    // The host is 30.0.0.
-    d.server->SetManifestText(
-        Manifest({{"alpha", 2, 0, 0, "30.0.1"}, {"beta", 1, 0, 0, "99.0"}, {"gamma", 1, 0, 0, "not.a.version"}}));
-    const std::string before = d.ModuleInfo();
-    {
-        Host host(d);
-        ASSERT_NE(host.factory, nullptr);
-        lmtest::PumpFor(500);
-        EXPECT_TRUE(host.Running("alpha"));
-        EXPECT_FALSE(host.Running("beta"));
-    }
-    EXPECT_EQ(Versions(d.ModuleInfo()), Versions(before)) << "the local record stays as it was";
-    EXPECT_EQ(d.server->TotalPackageRequests(), 1) << "only the first start's alpha";
-    EXPECT_TRUE(d.HasLogLine("Load module success {id: alpha, version: 1.0.0"));
-}
-
-TEST(EndToEnd, ANewerFactoryPackageIsHandedBackAtEveryStart) {
-    Deployment d(0);
-    REQUIRE_SERVER(d);
-    lmtest::PublishFactory(d.packages);
-    PublishModule(d.packages, "alpha", "alpha");
-    d.server->SetManifestText(Manifest({{"alpha", 1}}, /*factoryVersion=*/5));
-    lmtest::ClearJournal();
-    for (int start = 0; start < 2; ++start) {
-        Host host(d);
-        EXPECT_EQ(host.factory, nullptr);
-        EXPECT_EQ(host.error, -2);
-    }
-    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory/64bit/LiveModuleFactory.so"));
-    EXPECT_TRUE(lmtest::Exists(d.tree.modulesDir + "Temp/LiveModuleFactory.zip"));
-    EXPECT_EQ(Versions(d.ModuleInfo())["LiveModuleFactory"], 5);
-    EXPECT_EQ(d.server->PackageRequests("LiveModuleFactory.zip"), 1) << "fetched once, then waiting";
-    EXPECT_TRUE(lmtest::Journal().empty()) << "no module was loaded";
-    EXPECT_EQ(d.CountLogLines("[LiveModuleFactory] End!!!!!!!!!!!!!!!!!!"), 2u);
-}
-
 TEST(EndToEnd, BadCatalogueAnswersFailTheStartAndLoseNothing) {
     Deployment d(0);
     REQUIRE_SERVER(d);

@@ -75,7 +75,7 @@ TEST(ProcessLauncher, RunsTheCopyProgramHiddenAndWaitsForIt) {
                                                         "-cf \"a\" \"b\""));
 }
 
-TEST(ThreadTimer, TicksOnTheThreadThatRunsItsEventLoopUntilKilled) {
+TEST(ThreadTimer, TicksOnTheThreadThatRunsItsEventLoopUntilKilledEvenFromItsOwnTick) {
     // A thread with an event loop of its own (a GLib main context pushed as its default, or the message
     // queue Windows gives every thread): ticks must arrive there, not on this thread's.
     std::atomic<int> ticks{0};
@@ -90,10 +90,17 @@ TEST(ThreadTimer, TicksOnTheThreadThatRunsItsEventLoopUntilKilled) {
             tickThread = std::this_thread::get_id();
             if (++ticks == 3) LiveModule::platform::KillThreadTimer(id);  // killing from inside a tick is safe
         });
+        int others = 0;  // a second timer keeps ticking after the first is gone
+        const LiveModule::platform::TimerId other = LiveModule::platform::SetThreadTimer(1, [&] { ++others; });
         EXPECT_NE(id, 0u);
-        lmtest::PumpUntil([&] { return ticks >= 3; }, 5000);
-        // No further tick after the kill, however long the loop runs.
+        EXPECT_NE(other, 0u);
+        EXPECT_EQ(ticks + others, 0) << "ticks come only from the event loop";
+        EXPECT_TRUE(lmtest::PumpUntil([&] { return ticks >= 3 && others >= 8; }, 5000));
+        LiveModule::platform::KillThreadTimer(other);
+        const int othersSeen = others;
+        // No further tick after the kills, however long the loop runs.
         lmtest::PumpFor(50);
+        EXPECT_EQ(others, othersSeen);
 #ifndef _WIN32
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);

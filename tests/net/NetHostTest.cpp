@@ -1,76 +1,24 @@
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "../e2e/EndToEnd.h"
 
-extern char** environ;
-
 namespace {
 
-using namespace std::chrono;
-
-// lm-host over `tree` in environment `env`, its standard output read through a pipe.
-struct HostProcess {
-    HostProcess(const lmtest::InstallationTree& tree, int env) {
-        int out[2];
-        pipe(out);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string envText = std::to_string(env);
-        const char* argv[] = {LMTEST_LM_HOST, "--factory", tree.factoryPath.c_str(), "--env", envText.c_str(), nullptr};
-        posix_spawn(&pid, LMTEST_LM_HOST, &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        output = out[0];
+// Waits up to `ms` for `done`, checking every few milliseconds; false on time-out.
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); !done();) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ~HostProcess() {
-        if (pid > 0 && !exited) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-        close(output);
-    }
-    // Reads output until it holds `text` or `ms` pass.
-    bool Await(const std::string& text, int ms) {
-        const auto deadline = steady_clock::now() + milliseconds(ms);
-        while (seen.find(text) == std::string::npos) {
-            const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-            pollfd fd{output, POLLIN, 0};
-            if (left <= 0 || poll(&fd, 1, static_cast<int>(left)) <= 0) return false;
-            char buffer[4096];
-            const ssize_t got = read(output, buffer, sizeof buffer);
-            if (got <= 0) return seen.find(text) != std::string::npos;
-            seen.append(buffer, static_cast<size_t>(got));
-        }
-        return true;
-    }
-    // The exit status once the process ends within `ms`, else -1.
-    int Exit(int ms) {
-        for (const auto deadline = steady_clock::now() + milliseconds(ms); steady_clock::now() < deadline;) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                exited = true;
-                Await("\x01", 0);  // what it wrote last
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            Await("\x01", 20);
-        }
-        return -1;
-    }
-    pid_t pid = -1;
-    int output = -1;
-    bool exited = false;
-    std::string seen;
-};
+    return true;
+}
 
 }  // namespace
 
@@ -86,29 +34,16 @@ TEST(NetHost, AModuleSubmittingAndWithdrawingAcrossKindsFromItsCallbacksLeavesCl
     std::filesystem::create_directories(tree.root + "config");
     lmtest::WriteFile(tree.root + "config/crosskind.url", catalogue->BaseUrl() + "packages/blob.bin\n");
 
-    HostProcess host(tree, 1);  // environment 1 loads every installed package
-    ASSERT_TRUE(host.Await("[crosskind] rounds 2000", 120000)) << host.seen;
-    kill(host.pid, SIGTERM);
-    EXPECT_EQ(host.Exit(30000), 0) << host.seen;
-    EXPECT_NE(host.seen.find("[crosskind] stopped after"), std::string::npos) << host.seen;
-    EXPECT_NE(host.seen.find("lm-host: factory unloaded, exiting"), std::string::npos) << host.seen;
-}
-
-TEST(NetHost, ACatalogueServerThatCompressesEveryAnswerStillInstallsAndSeesCurlsUserAgent) {
-    lmtest::Deployment d(0);
-    if (!d.server) GTEST_SKIP() << "this build's catalogue server for env 0 is not on loopback";
-    LiveModule::tools::ServerFaults gzip;
-    gzip.gzipAnswers = true;
-    d.server->SetFaults(gzip);
-    lmtest::PublishModule(d.packages, "alpha", "alpha");
-    d.server->SetManifestText(lmtest::Manifest({{"alpha", 3}}));
-    {
-        lmtest::Host host(d);
-        ASSERT_NE(host.factory, nullptr) << host.error << d.tree.Log();
-        ASSERT_TRUE(lmtest::PumpUntil([&] { return d.CountLogLines("[LiveModuleUpdater] Modules update finished") > 0; }, 30000))
-            << d.tree.Log();
-        EXPECT_TRUE(host.Running("alpha")) << d.tree.Log();
-    }
-    EXPECT_TRUE(d.InstalledFrom("alpha", "alpha"));
-    EXPECT_EQ(d.server->LastUserAgent(), std::string("curl/") + curl_version_info(CURLVERSION_NOW)->version);
+    const std::string output = base.path() + "/host.txt";
+    const auto said = [&] { return lmtest::Exists(output) ? lmtest::ReadFile(output) : ""; };
+    const int host = lmtest::SpawnHost(tree, output, {"--env", "1"});  // environment 1 loads every installed package
+    const bool busy = WaitUntil([&] { return said().find("[crosskind] rounds 2000") != std::string::npos; }, 120000);
+    kill(host, busy ? SIGTERM : SIGKILL);
+    ASSERT_TRUE(busy) << said();
+    int status = -1;
+    const bool ended = WaitUntil([&] { return waitpid(host, &status, WNOHANG) == host; }, 30000);
+    if (!ended) kill(host, SIGKILL), waitpid(host, &status, 0);
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << said();
+    EXPECT_NE(said().find("[crosskind] stopped after"), std::string::npos) << said();
+    EXPECT_NE(said().find("lm-host: factory unloaded, exiting"), std::string::npos) << said();
 }

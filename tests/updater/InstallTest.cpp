@@ -26,14 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 #ifndef _WIN32
-// Bytes deflate cannot shrink, so a package of them fills a disk as much as its files do.
-std::string Incompressible(size_t size) {
-    std::string bytes(size, '\0');
-    uint32_t state = 88172645u;
-    for (char& byte : bytes) state ^= state << 13, state ^= state >> 17, state ^= state << 5, byte = static_cast<char>(state);
-    return bytes;
-}
-
 // Runs `body` in a child process and returns its exit status (or 100 + signal).
 int InChild(const std::function<int()>& body) {
     std::fflush(nullptr);
@@ -124,7 +116,7 @@ TEST_F(InstallOver, EveryFailureLeavesThePreviousReleaseWhole) {
     };
     cases.push_back({"unreadable entry, unprivileged user", {{newLibrary, "library 2"}, UnixEntry("m/data/secret", "s", 0100000)},
                      copyFailed, asNobody});
-    cases.push_back({"disk fills up", {{newLibrary, "library 2"}, {"m/data/big", Incompressible(96 << 10)}}, "", onFullDisk, true});
+    cases.push_back({"disk fills up", {{newLibrary, "library 2"}, {"m/data/big", lmtest::Incompressible(96 << 10)}}, "", onFullDisk, true});
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

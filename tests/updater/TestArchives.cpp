@@ -12,6 +12,16 @@
 
 namespace lmtest {
 
+std::string Incompressible(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t state = 2463534242u;
+    for (char& byte : bytes) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
 ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mode) {
     ZipEntry entry(name, data, static_cast<unsigned long>(mode) << 16);
     entry.versionMadeBy = 3u << 8 | 20;

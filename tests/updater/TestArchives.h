@@ -29,6 +29,9 @@ struct ZipEntry {
 // An entry made on a Unix host with the given st_mode (type and permission bits).
 ZipEntry UnixEntry(const std::string& name, const std::string& data, unsigned mode);
 
+// Bytes deflate cannot shrink (xorshift), so a package of them is as large as its files.
+std::string Incompressible(size_t size);
+
 // Writes the archive, every entry dated 2021-06-15 12:34:56; the test fails when minizip refuses.
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 

@@ -1,5 +1,7 @@
-// The Win32 platform layer under real calls: code pages, version resources, thread timers on the
-// message loop, libraries, module paths, front-end functions and network adapters.
+// The Win32 platform layer under real calls: code pages, version resources, libraries, module paths,
+// front-end functions and network adapters.
+#include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,46 +9,37 @@
 #undef LoadLibrary
 #undef GetProfileInt
 
-#include <atomic>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "DeviceIdentity.h"
 #include "FileUtils.h"
 #include "HostFrontend.h"
-#include "TextConversion.h"
-#include "Win32TestSupport.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FrontendApi.h"
 #include "platform/NetAdapters.h"
 #include "platform/ProcessInfo.h"
 #include "platform/TextCodec.h"
-#include "platform/ThreadTimer.h"
 #include "platform/VersionResource.h"
 
-
 namespace platform = LiveModule::platform;
-using lmtest::win32::ProgramFolder;
-using lmtest::win32::PumpUntil;
-using lmtest::win32::ReadFile;
-using lmtest::win32::TempDir;
-using lmtest::win32::WriteFile;
+using lmtest::ReadFile;
+using lmtest::TempDir;
+using lmtest::WriteFile;
 
-TEST(Win32TextCodec, Cp936RoundTripsOnOverlappingThreadsAndBadInputFollowsTheChoice) {
-    const std::string gbk = "\xD6\xD0\xCE\xC4";  // two Chinese characters in code page 936
-    const std::wstring wide = L"\u4E2D\u6587";
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) {
-                if (LiveModule::ChsToWide(gbk) != wide || LiveModule::WideToChs(wide) != gbk) ++mismatches;
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(mismatches.load(), 0);
+namespace {
 
+// The folder of the running test program, with a trailing "\".
+std::string ProgramFolder() {
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string program = path;
+    return program.substr(0, program.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+TEST(Win32TextCodec, Cp936AndUtf8BadInputFollowsTheChoice) {
     using platform::Codeset;
     using platform::OnBadInput;
     const std::wstring thai = L"\u0E01";  // not in code page 936
@@ -82,30 +75,12 @@ TEST(Win32VersionResource, ReadsBuiltBinariesAndGivesNothingForFilesWithoutOne) 
     EXPECT_EQ(values["\\VarFileInfo\\Translation"], "040904b0");
 
     TempDir dir;
-    WriteFile(dir.path() + "text.dll", "not a library");
+    WriteFile(dir.path() + "\\text.dll", "not a library");
     const std::string library = ReadFile(folder + "LiveModuleFactory.dll");
-    WriteFile(dir.path() + "truncated.dll", library.substr(0, 1024));
+    WriteFile(dir.path() + "\\truncated.dll", library.substr(0, 1024));
     for (const char* name : {"text.dll", "truncated.dll", "missing.dll"}) {
-        EXPECT_EQ(LiveModule::GetFileProductVersion(dir.path() + name), "") << name;
+        EXPECT_EQ(LiveModule::GetFileProductVersion(dir.path() + "\\" + name), "") << name;
     }
-}
-
-TEST(Win32ThreadTimer, TicksOnTheMessageLoopUntilKilledEvenFromItsOwnTick) {
-    int first = 0;
-    int second = 0;
-    platform::TimerId firstId = 0;
-    firstId = platform::SetThreadTimer(10, [&] {
-        if (++first == 3) platform::KillThreadTimer(firstId);
-    });
-    const platform::TimerId secondId = platform::SetThreadTimer(10, [&] { ++second; });
-    ASSERT_NE(firstId, 0u);
-    ASSERT_NE(secondId, 0u);
-    EXPECT_EQ(first + second, 0) << "ticks only come from the message loop";
-    ASSERT_TRUE(PumpUntil([&] { return second >= 8; }, 5000));
-    EXPECT_EQ(first, 3);
-    platform::KillThreadTimer(secondId);
-    const int seen = second;
-    EXPECT_FALSE(PumpUntil([&] { return second > seen; }, 150));
 }
 
 namespace {

@@ -1,18 +1,19 @@
 // The installation tree on Windows: directory helpers under "\" paths, whole-file replacement, and
 // output files with times and the read-only attribute.
+#include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include "FileUtils.h"
-#include "Win32TestSupport.h"
 #include "platform/FileContent.h"
 #include "platform/FileSystem.h"
 
 namespace platform = LiveModule::platform;
-using lmtest::win32::ReadFile;
-using lmtest::win32::TempDir;
-using lmtest::win32::WriteFile;
+using lmtest::ReadFile;
+using lmtest::TempDir;
+using lmtest::WriteFile;
 
 namespace {
 
@@ -34,7 +35,7 @@ long long LastWriteSeconds(const std::string& path) {
 
 TEST(Win32Files, CopyAndDeleteNestedTreesUnderBackslashPaths) {
     TempDir dir;
-    const std::string source = dir.path() + "src";
+    const std::string source = dir.path() + "\\src";
     ASSERT_TRUE(LiveModule::CreateDir(source));
     ASSERT_TRUE(LiveModule::CreateDir(source + "\\a"));
     ASSERT_TRUE(LiveModule::CreateDir(source + "\\a\\b"));
@@ -53,7 +54,7 @@ TEST(Win32Files, CopyAndDeleteNestedTreesUnderBackslashPaths) {
     EXPECT_EQ(directories, 3) << "\".\", \"..\" and \"a\"";
     EXPECT_EQ(files, 1);
 
-    const std::string copy = dir.path() + "dst";
+    const std::string copy = dir.path() + "\\dst";
     ASSERT_TRUE(LiveModule::CopyDir(source, copy, false));
     EXPECT_EQ(ReadFile(copy + "\\a\\b\\deep.txt"), "deep");
     WriteFile(copy + "\\top.txt", "changed");
@@ -69,7 +70,7 @@ TEST(Win32Files, CopyAndDeleteNestedTreesUnderBackslashPaths) {
 
 TEST(Win32FileContent, ReplacesWholeFilesAndWritesTimesAndTheReadOnlyAttribute) {
     TempDir dir;
-    const std::string record = dir.path() + "ModuleInfo";
+    const std::string record = dir.path() + "\\ModuleInfo";
     WriteFile(record, "old");
     ASSERT_TRUE(platform::ReplaceFileContent(record, "new content"));
     std::string read;
@@ -79,7 +80,7 @@ TEST(Win32FileContent, ReplacesWholeFilesAndWritesTimesAndTheReadOnlyAttribute) 
     ASSERT_TRUE(platform::ListDirectory(dir.path(), entries));
     EXPECT_EQ(entries.size(), 3u) << "no temporary file is left beside it";
 
-    const std::string path = dir.path() + "entry.dll";
+    const std::string path = dir.path() + "\\entry.dll";
     WriteFile(path, "previous");
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     {
@@ -95,6 +96,6 @@ TEST(Win32FileContent, ReplacesWholeFilesAndWritesTimesAndTheReadOnlyAttribute) 
     EXPECT_EQ(LastWriteSeconds(path), 1200000000);
 
     platform::OutputFile folder;
-    EXPECT_FALSE(folder.CreateReplacing(dir.path().substr(0, dir.path().size() - 1))) << "a folder stays";
+    EXPECT_FALSE(folder.CreateReplacing(dir.path())) << "a folder stays";
 }
 
