@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "../e2e/EndToEnd.h"
@@ -46,4 +47,23 @@ TEST(NetHost, AModuleSubmittingAndWithdrawingAcrossKindsFromItsCallbacksLeavesCl
     EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << said();
     EXPECT_NE(said().find("[crosskind] stopped after"), std::string::npos) << said();
     EXPECT_NE(said().find("lm-host: factory unloaded, exiting"), std::string::npos) << said();
+}
+
+TEST(NetHost, ACatalogueServerThatCompressesEveryAnswerStillInstallsAndSeesCurlsUserAgent) {
+    lmtest::Deployment d(0);
+    if (!d.server) GTEST_SKIP() << "this build's catalogue server for env 0 is not on loopback";
+    LiveModule::tools::ServerFaults gzip;
+    gzip.gzipAnswers = true;
+    d.server->SetFaults(gzip);
+    lmtest::PublishModule(d.packages, "alpha", "alpha");
+    d.server->SetManifestText(lmtest::Manifest({{"alpha", 3}}));
+    {
+        lmtest::Host host(d);
+        ASSERT_NE(host.factory, nullptr) << host.error << d.tree.Log();
+        ASSERT_TRUE(lmtest::PumpUntil([&] { return d.CountLogLines("[LiveModuleUpdater] Modules update finished") > 0; }, 30000))
+            << d.tree.Log();
+        EXPECT_TRUE(host.Running("alpha")) << d.tree.Log();
+    }
+    EXPECT_TRUE(d.InstalledFrom("alpha", "alpha"));
+    EXPECT_EQ(d.server->LastUserAgent(), std::string("curl/") + curl_version_info(CURLVERSION_NOW)->version);
 }
