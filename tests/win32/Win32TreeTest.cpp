@@ -1,5 +1,6 @@
-// The installation tree on Windows: directory helpers under "\" paths, whole-file replacement, and
-// output files with times and the read-only attribute.
+// The installation tree on Windows: directory helpers under "\" paths, whole-file replacement,
+// output files with times and the read-only attribute, folder renames in place of Linux's one-step
+// exchange, and the read-only attribute for permission bits.
 #include "TestSupport.h"  // first: its catalogue server includes winsock2.h, which must precede windows.h
 
 #include <gtest/gtest.h>
@@ -99,3 +100,45 @@ TEST(Win32FileContent, ReplacesWholeFilesAndWritesTimesAndTheReadOnlyAttribute) 
     EXPECT_FALSE(folder.CreateReplacing(dir.path())) << "a folder stays";
 }
 
+TEST(Win32FolderRenames, ExchangeSwapsTwoFoldersAndMoveNeverReplaces) {
+    const TempDir temp;
+    const std::string first = temp.path() + "\\first", second = temp.path() + "\\second";
+    ASSERT_TRUE(platform::MakeDirectory(first));
+    ASSERT_TRUE(platform::MakeDirectory(second));
+    WriteFile(first + "\\a.txt", "new");
+    WriteFile(second + "\\a.txt", "old");
+
+    EXPECT_TRUE(platform::ExchangePaths(first, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    EXPECT_EQ(ReadFile(first + "\\a.txt"), "old");
+    EXPECT_FALSE(platform::Exists(first + ".aside"));
+
+    // The new one cannot move in: the old one is back under its name, nothing else changed.
+    const std::string missing = temp.path() + "\\missing";
+    EXPECT_FALSE(platform::ExchangePaths(missing, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    EXPECT_FALSE(platform::Exists(missing + ".aside"));
+
+    EXPECT_FALSE(platform::MovePath(first, second));
+    EXPECT_EQ(ReadFile(second + "\\a.txt"), "new");
+    const std::string third = temp.path() + "\\third";
+    EXPECT_TRUE(platform::MovePath(first, third));
+    EXPECT_EQ(ReadFile(third + "\\a.txt"), "old");
+    EXPECT_FALSE(platform::Exists(first));
+}
+
+TEST(Win32Permissions, OnlyTheOwnersWriteBitBecomesReadOnlyAndNoUmaskExists) {
+    const TempDir temp;
+    const std::string file = temp.path() + "\\file.txt";
+    WriteFile(file, "x");
+    EXPECT_TRUE(platform::ClearPermissionBits(file, 0022));
+    EXPECT_FALSE(IsReadOnly(file));
+    EXPECT_TRUE(platform::ClearPermissionBits(file, 0200));
+    EXPECT_TRUE(IsReadOnly(file));
+    const std::string folder = temp.path() + "\\folder";
+    ASSERT_TRUE(platform::MakeDirectory(folder));
+    EXPECT_TRUE(platform::ClearPermissionBits(folder, 0222));
+    EXPECT_FALSE(IsReadOnly(folder));
+    EXPECT_FALSE(platform::ClearPermissionBits(temp.path() + "\\none", 0200));
+    EXPECT_EQ(platform::ProcessUmask(), 0u);
+}
