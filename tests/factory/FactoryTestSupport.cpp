@@ -3,7 +3,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dlfcn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -38,10 +37,6 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     return known ? static_cast<int>(code) : -1;
 }
 
-void* AlreadyLoaded(const std::string& path) {
-    return reinterpret_cast<void*>(GetModuleHandleA(path.c_str()));
-}
-
 #else
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
@@ -51,13 +46,6 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     command += " > /dev/null";
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void* AlreadyLoaded(const std::string& path) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    // The reference NOLOAD took is given back at once: whoever loaded the library keeps it loaded.
-    if (library) dlclose(library);
-    return library;
 }
 
 #endif

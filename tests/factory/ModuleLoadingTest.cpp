@@ -187,10 +187,12 @@ TEST(ModuleContract, BinaryLayoutMatchesAnIndependentDescription) {
     LiveModule::ILiveModuleFactory* factory = started.factory;
     ASSERT_NE(factory, nullptr);
 
-    void* library = lmtest::factory::AlreadyLoaded(Library(tree, "cmod"));
-    ASSERT_NE(library, nullptr) << "the factory loaded the C module";
+    ASSERT_TRUE(LiveModule::platform::IsLibraryLoaded(Library(tree, "cmod"))) << "the factory loaded the C module";
+    // A reference of our own to the image the factory loaded, given back before the factory goes.
+    const std::unique_ptr<void, void (*)(void*)> library(LiveModule::platform::LoadLibrary(Library(tree, "cmod")),
+                                                         LiveModule::platform::FreeLibrary);
     auto symbol = [&](const char* name) {
-        void* address = LiveModule::platform::GetLibrarySymbol(library, name);
+        void* address = LiveModule::platform::GetLibrarySymbol(library.get(), name);
         if (!address) throw std::runtime_error(std::string("the C module exports no ") + name);
         return address;
     };
