@@ -63,12 +63,16 @@ build() {  # name [targets...]
   echo "    (the compiler's output goes to $log)"
   cmake --build "build/$name" -j "$jobs" "${targets[@]}" 2>&1 | tee "$log" | scripts/build-progress.sh "${progress[@]}"
   [[ ${PIPESTATUS[0]} == 0 ]] && return 0
+  build_failed "$log" "the build of build/$name"
+}
+# Shows why a build failed and says so in `why`; returns 1.
+build_failed() {  # log, what failed
   # With parallel jobs the first error is rarely among the last lines: show it first.
   echo "--- the build's first errors:"
-  grep -m 10 -E '(error|Error [0-9]+)' "$log" || echo "    (none named; see the last lines)"
+  grep -m 10 -E '(error|Error [0-9]+)' "$1" || echo "    (none named; see the last lines)"
   echo "--- the build's last lines:"
-  tail -n 15 "$log"
-  why="the build of build/$name failed (all of it in $log)"
+  tail -n 15 "$1"
+  why="$2 failed (all of it in $1)"
   return 1
 }
 
@@ -161,11 +165,7 @@ windows_build() {
   echo "    (the compiler's output goes to $log)"
   scripts/build-windows.sh build/windows 2>&1 | tee "$log" | scripts/build-progress.sh
   [[ ${PIPESTATUS[0]} == 0 ]] && return 0
-  echo "--- the build's first errors:"
-  grep -m 10 -E '(error|Error [0-9]+)' "$log" || echo "    (none named; see the last lines)"
-  tail -n 15 "$log"
-  why="the Windows build failed (all of it in $log)"
-  return 1
+  build_failed "$log" "the Windows build"
 }
 windows_tests() {
   local log=build/windows.tests.log status=0 summary
